@@ -1,0 +1,29 @@
+// The identity record, the dependency list and the three entry points. Both
+// records are constant: the host reads them, the module never does.
+#include "kqhelp/kqhelp.h"
+
+namespace {
+
+constexpr module_dependency dependencies[] = {
+    {"KQCORE", {8, 1, 2}, {0xFFFFFFFFu, 0xFFFFFFFFu}},
+    {"KQVDF", {8, 1, 0}, {0xFFFFFFFFu, 0xFFFFFFFFu}},
+    {"", {0, 0, 0}, {0xFFFFFFFFu, 0xFFFFFFFFu}},
+};
+
+constexpr char module_name[] = "KQHELP";
+
+constinit const module_info identity = {
+    "KQHELP", {8, 1, 1, 2}, 2008, 10, 9, 12, 54, 46, 0, {0xFFFFFFFFu, 0xFFFFFFFFu}, dependencies, module_name,
+};
+
+}  // namespace
+
+extern const helper_api_entry helper_api[KQHELP_API_SLOTS];
+
+extern "C" {
+
+uint32_t module_get_abi_version(void) { return KQHELP_ABI_VERSION; }
+const module_info *module_get_info(void) { return &identity; }
+const helper_api_entry *module_get_api(void) { return helper_api; }
+
+}

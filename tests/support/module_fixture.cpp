@@ -1,0 +1,53 @@
+#include "support/module_fixture.h"
+
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+
+namespace kqtest {
+
+void ModuleTest::SetUp() {
+    host_ = kqhost_create();
+    ASSERT_EQ(kqhost_load_module(host_, KQHELP_MODULE_PATH), 0) << kqhost_last_error(host_);
+    api_ = kqhost_api(host_);
+}
+
+void ModuleTest::TearDown() {
+    for (scan_file *f : files_) slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(ctx(), instance(), f);
+    files_.clear();
+    EXPECT_EQ(kqhost_report_leaks(host_, stderr), 0u) << "host blocks still live after every scan_file was destroyed";
+    EXPECT_EQ(kqhost_misuse_count(host_), 0u) << "bad frees or calls with a wrong instance";
+    kqhost_destroy(host_);
+}
+
+uint32_t ModuleTest::open_bytes(const bytes &data) { return kqhost_open_memory(host_, data.data(), data.size()); }
+
+scan_file *ModuleTest::create_from_handle(uint32_t handle) {
+    scan_file *f = slot<scan_file_create_fn>(SLOT_SCAN_FILE_CREATE)(ctx(), instance(), &handle);
+    if (f) files_.push_back(f);
+    return f;
+}
+
+scan_file *ModuleTest::create(const bytes &data) { return create_from_handle(open_bytes(data)); }
+
+void ModuleTest::destroy(scan_file *file) {
+    files_.erase(std::remove(files_.begin(), files_.end(), file), files_.end());
+    slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(ctx(), instance(), file);
+}
+
+std::string temp_path(const std::string &name) { return std::string(KQHELP_BINARY_DIR) + "/test-data/" + name; }
+
+int run_command(const std::string &command, std::string *out) {
+    FILE *p = popen(command.c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    if (out) out->clear();
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        if (out) out->append(buf, n);
+    int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace kqtest

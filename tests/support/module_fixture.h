@@ -1,0 +1,46 @@
+// A test host: the built module loaded through the reference host, with
+// helpers to open synthetic files and to check that nothing leaked.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kqhost.h"
+
+namespace kqtest {
+
+using bytes = std::vector<uint8_t>;
+
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    template <class Fn> Fn slot(int number) const { return reinterpret_cast<Fn>(api_[number]); }
+    template <class Fn> Fn exported(const char *name) const { return reinterpret_cast<Fn>(kqhost_symbol(host_, name)); }
+
+    host_context *ctx() { return kqhost_context(host_); }
+    uint32_t instance() const { return kqhost_instance(host_); }
+    uint64_t calls(kqhost_call kind) const { return kqhost_calls(host_, kind); }
+    uint64_t live_blocks() const { return kqhost_live_blocks(host_); }
+
+    // A file served from memory, and its scan_file (destroyed in TearDown
+    // unless the test destroys it first with destroy()).
+    uint32_t open_bytes(const bytes &data);
+    scan_file *create(const bytes &data);
+    scan_file *create_from_handle(uint32_t handle);
+    void destroy(scan_file *file);
+
+    kqhost *host_ = nullptr;
+    const helper_api_entry *api_ = nullptr;
+    std::vector<scan_file *> files_;
+};
+
+// Path of a file under the build folder, for tests that write files.
+std::string temp_path(const std::string &name);
+// Runs a shell command and returns its exit status; its stdout goes to *out.
+int run_command(const std::string &command, std::string *out);
+
+}  // namespace kqtest
