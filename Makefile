@@ -4,7 +4,7 @@ SHELL := /bin/bash
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all bootstrap i386 x86_64 asan demo test asan-test bench clean fuzz-%
+.PHONY: all bootstrap i386 x86_64 asan demo test asan-test bench bench-i386 clean fuzz-%
 
 all: i386
 
@@ -42,3 +42,8 @@ fuzz-%: bootstrap
 
 clean:
 	rm -rf build
+
+bench-i386: bootstrap
+	@[ -f build/bench-i386/build.ninja ] || cmake --preset bench-i386 >/dev/null
+	cmake --build --preset bench-i386 -j $(JOBS)
+	scripts/run-benchmarks build/bench-i386

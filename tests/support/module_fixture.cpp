@@ -50,4 +50,9 @@ int run_command(const std::string &command, std::string *out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string tool_command(const std::string &args) {
+    std::string runner = KQHELP_RUNNER;
+    return (runner.empty() ? "" : runner + " ") + KQHELP_TOOL_PATH + " " + args;
+}
+
 }  // namespace kqtest

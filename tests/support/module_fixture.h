@@ -42,5 +42,8 @@ protected:
 std::string temp_path(const std::string &name);
 // Runs a shell command and returns its exit status; its stdout goes to *out.
 int run_command(const std::string &command, std::string *out);
+// The shell command that runs the built kqhelp tool with these arguments
+// (under the build's runner, qemu-i386, where the kernel runs no i386 code).
+std::string tool_command(const std::string &args);
 
 }  // namespace kqtest
