@@ -184,6 +184,33 @@ TEST(XorDetectDifferential, DenseCandidates) {
     }
 }
 
+// The rarer paths: the repair at size - 511, the repair through the raw
+// e_lfanew, the repeated-word rule hidden by a decoy run.
+TEST(XorDetectDifferential, ConstructedPaths) {
+    std::mt19937 rng(7);
+    const uint32_t key = 0x9C2B5E13;
+    for (size_t size : {1024, 1025, 1030}) {
+        bytes b(size, 0);
+        const size_t h = size - 511;
+        xsamples::write_header(b, h, uint32_t(616 - h));
+        b[h] = b[h + 1] = 0;
+        xsamples::xor_words(b, key);
+        expect_same_scan(b, rng, "repair at size - 511");
+    }
+    bytes raw(2048, 0);
+    xsamples::write_header(raw, 0, 0x100);
+    xsamples::put16(raw, 8, 0);  // no DOS header the repair can see
+    xsamples::xor_words(raw, key);
+    xsamples::put32(raw, 0x3C, 0x100);  // but e_lfanew stands unencoded
+    raw[0] = raw[1] = 0;
+    expect_same_scan(raw, rng, "repair through raw e_lfanew");
+    bytes decoy = xsamples::plain_image(1024, 0x40);
+    xsamples::put16(decoy, 0x40 + 0x80 + 0x5C, 0);
+    xsamples::xor_words(decoy, key);
+    memset(&decoy[0], 0x11, 16);
+    expect_same_scan(decoy, rng, "decoy run");
+}
+
 TEST(XorDetectDifferential, FindKeyOnBlocks) {
     std::mt19937 rng(6);
     for (int round = 0; round < 300; round++) {
