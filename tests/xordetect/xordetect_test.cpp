@@ -1,6 +1,7 @@
 // Slots 57-59 through the loaded module, on constructed buffers: the header
 // test's bounds, each scheme, the key outputs and the stub repair.
 #include <string.h>
+#include <sys/stat.h>
 
 #include "support/module_fixture.h"
 #include "xordetect/xordetect_samples.h"
@@ -207,6 +208,41 @@ TEST_F(XorDetect, PlainSignatureWithoutMz) {
     EXPECT_EQ(scan(b), -1);
     EXPECT_EQ(kb, 0);
     EXPECT_EQ(kw, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+void write_file(const std::string &path, const xsamples::bytes &b) {
+    mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(b.data(), 1, b.size(), f);
+    fclose(f);
+}
+
+// A header across the edge of the tool's first window is found in the next.
+TEST(XorDetectTool, FindsHeaderAcrossWindowEdgeAndDecodes) {
+    const size_t at = (1 << 20) - 100;
+    xsamples::bytes img = xsamples::plain_image((1 << 20) + 4096, at);
+    xsamples::xor_bytes(img, 0x6B);
+    const std::string in = kqtest::temp_path("xor_window.bin"), out = kqtest::temp_path("xor_window.out");
+    write_file(in, img);
+    std::string text;
+    ASSERT_EQ(kqtest::run_command(kqtest::tool_command("xor --json --decode " + out + " " + in), &text), 0) << text;
+    EXPECT_NE(text.find("\"scheme\": \"xor8\", \"offset\": " + std::to_string(at) + ", \"key\": \"0x6b\""),
+              std::string::npos)
+        << text;
+    FILE *f = fopen(out.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    uint8_t mz[2] = {};
+    fseek(f, long(at), SEEK_SET);
+    EXPECT_EQ(fread(mz, 1, 2, f), 2u);
+    fclose(f);
+    EXPECT_EQ(mz[0], 'M');
+    EXPECT_EQ(mz[1], 'Z');
+    ASSERT_EQ(kqtest::run_command(kqtest::tool_command("xor " + in.substr(0, in.size() - 4) + "_missing"), &text), 1);
 }
 
 }  // namespace
