@@ -171,6 +171,27 @@ TEST(XorDetectDifferential, SixteenByteBlocks) {
         expect_same_scan(b, rng, "header behind distinct keys");
     }
     expect_same_scan(xsamples::repeated_block(16384, rng), rng, "repeated block 16K");
+    // keys that agree in bytes 0 and 1 and offsets that all decode to 'M' 'Z'
+    // under them; one of the later keys decodes a whole header
+    for (int round = 0; round < 4; round++) {
+        bytes b(4096, 0);
+        uint8_t key[16];
+        for (size_t i = 0; i + 48 <= 2048; i += 48) {
+            for (auto &c : key) c = uint8_t(rng() | 1);
+            key[0] = key[1] = 0x80;
+            for (int r = 0; r < 3; r++) memcpy(&b[i + 16 * r], key, 16);
+        }
+        for (size_t m = 2048; m + 16 <= 4096; m += 16) {
+            b[m] = 'M' ^ 0x80;
+            b[m + 1] = 'Z' ^ 0x80;
+        }
+        if (round % 2) {
+            memcpy(key, &b[48 * (10 + rng() % 20)], 16);
+            bytes img = xsamples::plain_image(4096, 2048 + 16 * (rng() % 64));
+            for (size_t j = 2048; j < 4096; j++) b[j] = img[j] ^ key[j % 16];
+        }
+        expect_same_scan(b, rng, "keys sharing the MZ bytes");
+    }
 }
 
 TEST(XorDetectDifferential, DenseCandidates) {
