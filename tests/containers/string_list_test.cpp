@@ -132,15 +132,6 @@ TEST_F(StringListTest, PairListsReleaseFirstThenSecond) {
     EXPECT_EQ(list.count, 0u);
 }
 
-TEST_F(StringListTest, PairListWithoutReleaseFreesOnlyNodes) {
-    char a[] = "a", b[] = "b";
-    helper_list list{};
-    ASSERT_EQ(add2(owner, &list, a, b, nullptr), 0);
-    ASSERT_EQ(add2(owner, &list, b, a, nullptr), 0);
-    EXPECT_EQ(erase2(owner, &list, 0, nullptr), 0);
-    EXPECT_EQ(calls(KQHOST_CALL_FREE), 2u);
-}
-
 TEST_F(StringListTest, PoolNodesAreNeverReleased) {
     void *pool = kqhost_pool_create(host_);
     char *kept = host_string("kept");
