@@ -64,7 +64,7 @@ int32_t helper_add_2str_to_list(const helper_owner *owner, helper_list *list, ch
 char *helper_find_str_in_list(const helper_list *list, const char *string) {
     if (!list || !string) return nullptr;
     for (auto *node = static_cast<const helper_str_node *>(list->head); node; node = node->next)
-        if (strcmp(node->string, string) == 0) return node->string;  // the first one stored
+        if (node->string && strcmp(node->string, string) == 0) return node->string;  // the first one stored
     return nullptr;
 }
 

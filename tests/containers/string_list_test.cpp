@@ -104,6 +104,7 @@ TEST_F(StringListTest, ReleaseFlagReleasesNonNullStrings) {
         ASSERT_EQ(add(owner, &list, host_string("one"), nullptr), 0);
         ASSERT_EQ(add(owner, &list, nullptr, nullptr), 0);  // a null string is stored as it is
         ASSERT_EQ(add(owner, &list, host_string("two"), nullptr), 0);
+        EXPECT_STREQ(find(&list, "two"), "two");  // steps over the null string
         kqhost_reset_counters(host_);
         EXPECT_EQ(erase(owner, &list, flag, nullptr), 0);
         EXPECT_EQ(calls(KQHOST_CALL_FREE), 5u) << "flag " << flag;  // two strings, three nodes
