@@ -3,11 +3,11 @@
 // L * x^D mod P, which keeps the message's residue: the CRC of the folded
 // bytes equals the CRC of the original ones. The last lane is finished with
 // the byte tables, which saves the Barrett reduction.
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include "checksum/crc32.h"
 #include "checksum/crc_tables.h"
+#include "module/cpu_features.h"
 
 namespace kq {
 namespace {
@@ -39,22 +39,9 @@ KQ_CLMUL inline __m128i fold(__m128i lane, __m128i k, __m128i next) {
 
 KQ_CLMUL inline __m128i load(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
 
-// 0 not yet asked, 1 absent, 2 present. Asking twice is harmless, so a
-// relaxed atomic is enough; cpuid is slow in virtual machines.
-int clmul_state = 0;
-
 }  // namespace
 
-bool crc32_clmul_available() {
-    int state = __atomic_load_n(&clmul_state, __ATOMIC_RELAXED);
-    if (state == 0) {
-        unsigned a = 0, b = 0, c = 0, d = 0;
-        bool has = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_PCLMUL) && (d & bit_SSE2);
-        state = has ? 2 : 1;
-        __atomic_store_n(&clmul_state, state, __ATOMIC_RELAXED);
-    }
-    return state == 2;
-}
+bool crc32_clmul_available() { return cpu_has_pclmul(); }
 
 KQ_CLMUL uint32_t crc32_clmul(uint32_t crc, const uint8_t *data, uint64_t length) {
     if (length < 64) return crc32_sliced(crc, data, length);

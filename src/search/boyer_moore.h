@@ -19,7 +19,8 @@ void bm_good_suffix_table(const uint8_t *x, int32_t m, int32_t *good_suffix, int
 int32_t bm_search(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
                   const int32_t *bad_char);
 // The same with text bytes compared through ascii_to_lower; x and the tables
-// must come from an already lower-cased pattern.
+// must come from an already lower-cased pattern (a pattern with capitals may
+// be missed where they occur).
 int32_t bm_search_nocase(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
                          const int32_t *bad_char);
 
