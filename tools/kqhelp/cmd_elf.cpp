@@ -288,10 +288,10 @@ void print_json(const elf_api &api, elf_reader *r, const char *path, const view 
         const elf_section &s = v.sections[i];
         const char *name = api.section_name(r, &s);
         api.last_error(r);
-        printf("%s\n  {\"name\": %s, \"type\": %" PRIu32 ", \"flags\": %" PRIu64 ", \"addr\": %" PRIu64
+        printf("%s\n  {\"name\": %s, \"name_offset\": %" PRIu32 ", \"type\": %" PRIu32 ", \"flags\": %" PRIu64 ", \"addr\": %" PRIu64
                ", \"offset\": %" PRIu64 ", \"size\": %" PRIu64 ", \"link\": %" PRIu32 ", \"info\": %" PRIu32
                ", \"addralign\": %" PRIu64 ", \"entsize\": %" PRIu64 "}",
-               i ? "," : "", name ? json_string(name).c_str() : "null", s.sh_type, s.sh_flags, s.sh_addr,
+               i ? "," : "", name ? json_string(name).c_str() : "null", s.sh_name, s.sh_type, s.sh_flags, s.sh_addr,
                s.sh_offset, s.sh_size, s.sh_link, s.sh_info, s.sh_addralign, s.sh_entsize);
     }
     printf("],\n \"segments\": [");
