@@ -1,0 +1,58 @@
+// Synthetic ELF files of either class and byte order for the reader's tests:
+// a header, a program header table, a data area, the section-name table and
+// the section header table, in that order, with any header field overridable
+// (an overridden e_shoff changes only the header; the table stays in place).
+#pragma once
+
+#include <stdint.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kqtest {
+
+struct elf_image {
+    struct section {
+        std::string name;
+        uint32_t type = 1;
+        uint64_t flags = 0, addr = 0, offset = 0, size = 0;
+        uint32_t link = 0, info = 0;
+        uint64_t align = 1, entsize = 0;
+        std::optional<uint32_t> name_offset;  // default: where the name was placed
+    };
+    struct segment {
+        uint32_t type = 1, flags = 5;
+        uint64_t offset = 0, vaddr = 0, paddr = 0, filesz = 0, memsz = 0, align = 0x1000;
+    };
+
+    int elf_class = 2;  // 1 or 2
+    bool big = false;
+    uint16_t type = 2, machine = 62;
+    uint32_t version = 1;
+    uint64_t entry = 0x401000;
+    std::vector<section> sections;  // section 0 (NULL) is added by build()
+    std::vector<segment> segments;
+    bool names = true;              // add a .shstrtab and point e_shstrndx at it
+    uint64_t data_size = 64;        // bytes of the data area (tables go after it)
+    std::optional<uint64_t> phoff, shoff;
+    std::optional<uint16_t> phnum, shnum, shstrndx, ehsize, phentsize, shentsize;
+    std::optional<uint64_t> section0_size;  // sh_size of section 0 (extended numbering)
+    std::optional<uint32_t> section0_link;  // sh_link of section 0
+    std::vector<uint8_t> extra_names;       // appended to the name table
+
+    // Offsets in the built file, filled by build().
+    uint64_t built_phoff = 0, built_shoff = 0, data_offset = 0, names_offset = 0;
+
+    uint64_t ehdr_size() const { return elf_class == 1 ? 52 : 64; }
+    uint64_t phdr_size() const { return elf_class == 1 ? 32 : 56; }
+    uint64_t shdr_size() const { return elf_class == 1 ? 40 : 64; }
+
+    std::vector<uint8_t> build();
+
+    // A small, complete executable: .text, .data, .bss, a PT_LOAD per
+    // allocated section and a PT_NOTE.
+    static elf_image executable(int elf_class, bool big);
+};
+
+}  // namespace kqtest
