@@ -220,7 +220,10 @@ def compare(mine, ref):
             diffs.append("section %d flags %#x vs readelf %s" % (i, s["flags"], rs["flag_letters"]))
         name = s["name"] if s["name"] is not None else ""
         if name != rs["name"]:
-            if s["name"] is None and s["name_offset"] + len(rs["name"].encode()) >= NAME_CAP:
+            if s["name"] is None and h["shstrndx"] != 0xFFFF and h["shstrndx"] >= len(secs):
+                explained.append("section %d name %r not loaded: the name table is section %d, past the %d "
+                                 "records loaded" % (i, rs["name"], h["shstrndx"], len(secs)))
+            elif s["name"] is None and s["name_offset"] + len(rs["name"].encode()) >= NAME_CAP:
                 explained.append("section %d name %r at %d not loaded: it ends beyond the %d-byte name cap"
                                  % (i, rs["name"], s["name_offset"], NAME_CAP))
             else:
