@@ -102,6 +102,16 @@ TEST_F(ElfRead, OffsetAtTheFileSizeIsAllowedOnePastIsNot) {
     EXPECT_EQ(last_error(r), 0);
 }
 
+// Found by the fuzzer (fuzz/corpus/elf/regression-read-at-end-allocates): a
+// read at the end of the file delivers 0 bytes but is no failure, so the
+// block elf_read allocated is handed over and must be freed by the caller.
+TEST_F(ElfRead, ReadAtTheEndHandsOverItsBlock) {
+    uint8_t *p = nullptr;
+    EXPECT_EQ(read(r, &p, 64, data.size()), 0u);
+    ASSERT_NE(p, nullptr);
+    free_block(p);
+}
+
 TEST_F(ElfRead, FailedSeekAfterHeadCopyFreesOnlyItsOwnBuffer) {
     kqhost_fail_seeks(host_, 1);
     uint64_t live = live_blocks();
