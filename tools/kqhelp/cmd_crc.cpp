@@ -16,15 +16,8 @@ int cmd_crc(tool &t, int argc, char **argv) {
     }
     auto crc32 = t.slot<crc32_update_fn>(SLOT_CRC32_UPDATE);
     auto crc16 = t.slot<crc16_update_fn>(SLOT_CRC16_UPDATE);
-    int status = EXIT_OK;
     std::vector<uint8_t> buffer;
-    for (int i = 1; i < argc; i++) {
-        uint32_t handle = 0;
-        scan_file *file = t.open(argv[i], &handle);
-        if (!file) {
-            status = EXIT_FILE_ERROR;
-            continue;
-        }
+    return t.for_each_file(argc - 1, argv + 1, [&](const char *path, scan_file *file, uint32_t handle) {
         uint32_t r32 = 0xFFFFFFFFu, r16 = 0;
         uint64_t size = 0;
         bool ok = rewind_file(file, handle);
@@ -36,15 +29,13 @@ int cmd_crc(tool &t, int argc, char **argv) {
             r16 = crc16(r16, buffer.data(), static_cast<uint32_t>(n));
             size += n;
         }
-        if (ok && size == file->size) {
-            printf("%" PRIu32 " %" PRIu64 " 0x%04" PRIx32 " %s\n", ~r32, size, r16, argv[i]);
-        } else {
-            t.error(argv[i], "read %" PRIu64 " of %" PRIu64 " bytes", size, file->size);
-            status = EXIT_FILE_ERROR;
+        if (!ok || size != file->size) {
+            t.error(path, "read %" PRIu64 " of %" PRIu64 " bytes", size, file->size);
+            return false;
         }
-        if (!t.close(file, handle)) status = EXIT_FILE_ERROR;
-    }
-    return status;
+        printf("%" PRIu32 " %" PRIu64 " 0x%04" PRIx32 " %s\n", ~r32, size, r16, path);
+        return true;
+    });
 }
 
 }  // namespace kqtool

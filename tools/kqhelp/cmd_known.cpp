@@ -16,18 +16,10 @@ int cmd_known(tool &t, int argc, char **argv) {
         return EXIT_USAGE;
     }
     auto match = t.slot<known_file_match_fn>(SLOT_KNOWN_FILE_MATCH);
-    int status = EXIT_OK;
-    for (int i = 3; i < argc; i++) {
-        uint32_t handle = 0;
-        scan_file *file = t.open(argv[i], &handle);
-        if (!file) {
-            status = EXIT_FILE_ERROR;
-            continue;
-        }
-        printf("%s: %s\n", argv[i], match(file) ? "known" : "not known");
-        if (!t.close(file, handle)) status = EXIT_FILE_ERROR;
-    }
-    return status;
+    return t.for_each_file(argc - 3, argv + 3, [&](const char *path, scan_file *file, uint32_t) {
+        printf("%s: %s\n", path, match(file) ? "known" : "not known");
+        return true;
+    });
 }
 
 }  // namespace kqtool
