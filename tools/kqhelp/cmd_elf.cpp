@@ -341,32 +341,26 @@ int cmd_elf(tool &t, int argc, char **argv) {
     }
 
     elf_api api(t);
-    int status = EXIT_OK;
-    bool first_json = true;
+    bool first = true;
     if (opt.json) printf("[");
-    for (int i = first_file; i < argc; i++) {
-        uint32_t handle = 0;
-        scan_file *file = t.open(argv[i], &handle);
-        if (!file) {
-            status = EXIT_FILE_ERROR;
-            continue;
-        }
+    int status = t.for_each_file(argc - first_file, argv + first_file, [&](const char *path, scan_file *file, uint32_t) {
         view v;
         elf_reader *r = nullptr;
         std::string why;
-        if (!gather(api, file, opt, v, &r, &why)) {
-            t.error(argv[i], "%s", why.c_str());
-            status = EXIT_FILE_ERROR;
+        bool ok = gather(api, file, opt, v, &r, &why);
+        if (!ok) {
+            t.error(path, "%s", why.c_str());
         } else if (opt.json) {
-            print_json(api, r, argv[i], v, opt, first_json);
-            first_json = false;
+            print_json(api, r, path, v, opt, first);
+            first = false;
         } else {
-            if (i > first_file) printf("\n");
-            print_text(api, r, argv[i], v, opt);
+            if (!first) printf("\n");
+            print_text(api, r, path, v, opt);
+            first = false;
         }
         fflush(stdout);
-        if (!t.close(file, handle)) status = EXIT_FILE_ERROR;
-    }
+        return ok;
+    });
     if (opt.json) printf("]\n");
     return status;
 }
