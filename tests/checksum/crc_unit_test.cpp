@@ -32,37 +32,28 @@ protected:
     }
 };
 
-TEST_P(Crc32Kernels, CheckValue) {
-    const uint8_t digits[] = "123456789";
-    EXPECT_EQ(~GetParam().fn(0xFFFFFFFFu, digits, 9), 0xCBF43926u);
-    EXPECT_EQ(GetParam().fn(0x12345678u, digits, 0), 0x12345678u);
-}
-
+// zlib is the reference: every length up to 300 at misaligned starts, the
+// kernels' block sizes, and a buffer split at every seventh byte.
 TEST_P(Crc32Kernels, AgreeWithZlib) {
+    const kernel_fn fn = GetParam().fn;
+    const uint8_t digits[] = "123456789";
+    EXPECT_EQ(~fn(0xFFFFFFFFu, digits, 9), 0xCBF43926u);
     std::mt19937 rng(99);
     std::vector<uint8_t> data(5000 + 64);
     for (auto &b : data) b = static_cast<uint8_t>(rng());
     for (size_t len = 0; len < 300; len++)
         for (size_t start = 0; start < 16; start += 5) {
             const uint32_t reg = rng();
-            ASSERT_EQ(GetParam().fn(reg, data.data() + start, len), zlib_raw(reg, data.data() + start, len))
+            ASSERT_EQ(fn(reg, data.data() + start, len), zlib_raw(reg, data.data() + start, len))
                 << len << " at " << start;
         }
     for (size_t len : {1000, 1023, 1024, 1025, 4096, 4099, 5000}) {
         const uint32_t reg = rng();
-        ASSERT_EQ(GetParam().fn(reg, data.data() + 3, len), zlib_raw(reg, data.data() + 3, len)) << len;
+        ASSERT_EQ(fn(reg, data.data() + 3, len), zlib_raw(reg, data.data() + 3, len)) << len;
     }
-}
-
-TEST_P(Crc32Kernels, PiecesGiveTheWholeResult) {
-    std::mt19937 rng(5);
-    std::vector<uint8_t> data(700);
-    for (auto &b : data) b = static_cast<uint8_t>(rng());
-    const uint32_t whole = GetParam().fn(0xFFFFFFFFu, data.data(), data.size());
-    for (size_t split = 0; split <= data.size(); split += 7) {
-        uint32_t r = GetParam().fn(0xFFFFFFFFu, data.data(), split);
-        ASSERT_EQ(GetParam().fn(r, data.data() + split, data.size() - split), whole) << split;
-    }
+    const uint32_t whole = zlib_raw(0xFFFFFFFFu, data.data(), 700);
+    for (size_t split = 0; split <= 700; split += 7)
+        ASSERT_EQ(fn(fn(0xFFFFFFFFu, data.data(), split), data.data() + split, 700 - split), whole) << split;
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Crc32Kernels,

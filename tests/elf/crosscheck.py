@@ -43,6 +43,10 @@ FLAG_LETTERS = {"W": 0x1, "A": 0x2, "X": 0x4, "M": 0x10, "S": 0x20, "I": 0x40, "
                 "G": 0x200, "T": 0x400, "C": 0x800, "E": 0x80000000}
 STANDARD_FLAGS = sum(FLAG_LETTERS.values())
 TYPE_NAMES = {"NONE": 0, "REL": 1, "EXEC": 2, "DYN": 3, "CORE": 4}
+HEADER_NUMBERS = {"Entry point address": "entry", "Start of program headers": "phoff",
+                  "Start of section headers": "shoff", "Flags": "flags", "Size of this header": "ehsize",
+                  "Size of program headers": "phentsize", "Number of program headers": "phnum",
+                  "Size of section headers": "shentsize", "Section header string table index": "shstrndx"}
 
 NAME_CAP = 32768      # bytes of section names the reader loads
 SECTION_CAP = 8192    # section records it loads
@@ -102,30 +106,12 @@ def parse_readelf(text):
                 h["encoding"] = 1 if "little" in value else 2
             elif key == "Type":
                 h["type"] = TYPE_NAMES.get(first)
-            elif key == "Version" and value.startswith("0x"):
-                h["version"] = num(first)
-            elif key == "Entry point address":
-                h["entry"] = num(first)
-            elif key == "Start of program headers":
-                h["phoff"] = num(first)
-            elif key == "Start of section headers":
-                h["shoff"] = num(first)
-            elif key == "Flags":
-                h["flags"] = num(first.rstrip(","))
-            elif key == "Size of this header":
-                h["ehsize"] = num(first)
-            elif key == "Size of program headers":
-                h["phentsize"] = num(first)
-            elif key == "Number of program headers":
-                h["phnum"] = num(first)
-            elif key == "Size of section headers":
-                h["shentsize"] = num(first)
+            elif key in HEADER_NUMBERS or (key == "Version" and value.startswith("0x")):
+                h[HEADER_NUMBERS.get(key, "version")] = num(first.rstrip(","))
             elif key == "Number of section headers":
                 h["shnum"] = num(first)
                 m = re.search(r"\((\d+)\)", value)
                 r["section_count"] = int(m.group(1)) if m else h["shnum"]
-            elif key == "Section header string table index":
-                h["shstrndx"] = num(first)
             continue
         if mode == "sections":
             m = re.match(r"\s*\[\s*(\d+)\]\s?(.*)$", line)
@@ -188,6 +174,16 @@ def segment_flags(text):
     return (4 if text[0] == "R" else 0) | (2 if text[1] == "W" else 0) | (1 if text[2] == "E" else 0)
 
 
+def within_cap(mine, ref, cap, what, diffs, explained):
+    """The reference records to compare with: all of them, or the first cap when the reader stopped there."""
+    if len(mine) != len(ref):
+        if len(ref) > cap and len(mine) == cap:
+            explained.append("%d %s, the first %d loaded (cap)" % (len(ref), what, cap))
+            return ref[:cap]
+        diffs.append("%d %s vs readelf %d" % (len(mine), what, len(ref)))
+    return ref
+
+
 def compare(mine, ref):
     """(differences, explained) as lists of strings."""
     diffs, explained = [], []
@@ -202,13 +198,8 @@ def compare(mine, ref):
     if ref["section_count"] is not None and h["shoff"] and mine["section_count"] != ref["section_count"]:
         diffs.append("section count %s vs readelf %s" % (mine["section_count"], ref["section_count"]))
 
-    secs, rsecs = mine["sections"], ref["sections"]
-    if len(secs) != len(rsecs):
-        if len(rsecs) > SECTION_CAP and len(secs) == SECTION_CAP:
-            explained.append("%d sections, the first %d loaded (cap)" % (len(rsecs), SECTION_CAP))
-            rsecs = rsecs[:SECTION_CAP]
-        else:
-            diffs.append("%d section records vs readelf %d" % (len(secs), len(rsecs)))
+    secs = mine["sections"]
+    rsecs = within_cap(secs, ref["sections"], SECTION_CAP, "section records", diffs, explained)
     for i, (s, rs) in enumerate(zip(secs, rsecs)):
         for key in ("addr", "offset", "size", "entsize", "link", "info", "addralign"):
             if s[key] != rs[key]:
@@ -229,13 +220,8 @@ def compare(mine, ref):
             else:
                 diffs.append("section %d name %r vs readelf %r" % (i, name, rs["name"]))
 
-    segs, rsegs = mine["segments"], ref["segments"]
-    if len(segs) != len(rsegs):
-        if len(rsegs) > SEGMENT_CAP and len(segs) == SEGMENT_CAP:
-            explained.append("%d program headers, the first %d loaded (cap)" % (len(rsegs), SEGMENT_CAP))
-            rsegs = rsegs[:SEGMENT_CAP]
-        else:
-            diffs.append("%d program headers vs readelf %d" % (len(segs), len(rsegs)))
+    segs = mine["segments"]
+    rsegs = within_cap(segs, ref["segments"], SEGMENT_CAP, "program headers", diffs, explained)
     for i, (p, rp) in enumerate(zip(segs, rsegs)):
         for key in ("offset", "vaddr", "paddr", "filesz", "memsz", "align"):
             if p[key] != rp[key]:
@@ -307,7 +293,7 @@ def main():
                     agree += 1
         total_compared += compared
         total_agree += agree
-        lines.insert(len(lines), "%s: %d files compared, %d agree, %d differ only as documented, %d refused"
+        lines.append("%s: %d files compared, %d agree, %d differ only as documented, %d refused"
                      % (label, compared, agree, explained_files, refused))
     lines.append("total: %d files compared, %d agree, %d unexplained differences (%.0f s)"
                  % (total_compared, total_agree, failures, time.time() - started))

@@ -1,11 +1,9 @@
 // Slots 39-43 are zlib's inflate entry points: the version and record-size
 // checks of slot 39, streamed round trips in small pieces, reuse through
 // inflateReset, corrupt input, uncompress, and the kqhelp inflate command.
-#include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
-#include "support/module_fixture.h"
+#include "support/temp_file.h"
 
 namespace kqtest {
 namespace {
@@ -200,21 +198,10 @@ TEST_F(InflateTest, UncompressWholeBuffers) {
     EXPECT_EQ(whole(out.data(), &length, bad.data(), bad.size()), Z_DATA_ERROR);
 }
 
-std::string write_file(const std::string &name, const bytes &data) {
-    mkdir((std::string(KQHELP_BINARY_DIR) + "/test-data").c_str(), 0755);
-    const std::string path = temp_path(name);
-    FILE *f = fopen(path.c_str(), "wb");
-    if (f) {
-        fwrite(data.data(), 1, data.size(), f);
-        fclose(f);
-    }
-    return path;
-}
-
 TEST_F(InflateTest, ToolStreamsAndReportsCorruptInput) {
     const bytes raw = sample(100000, 11);
     const bytes packed = deflate_all(raw);
-    const std::string good = write_file("inflate-good.z", packed);
+    const std::string good = write_temp_file("inflate-good.z", packed);
     std::string out;
     ASSERT_EQ(run_command(tool_command("inflate " + good), &out), 0);
     EXPECT_EQ(out, std::string(raw.begin(), raw.end()));
@@ -225,10 +212,10 @@ TEST_F(InflateTest, ToolStreamsAndReportsCorruptInput) {
 
     bytes bad = packed;
     bad[packed.size() / 2] ^= 0xFF;
-    const std::string corrupt = write_file("inflate-corrupt.z", bad);
+    const std::string corrupt = write_temp_file("inflate-corrupt.z", bad);
     EXPECT_EQ(run_command(tool_command("inflate " + corrupt + " 2>&1 >/dev/null"), &out), 1);
     EXPECT_NE(out.find("corrupt zlib stream"), std::string::npos) << out;
-    const std::string truncated = write_file("inflate-truncated.z", bytes(packed.begin(), packed.begin() + 100));
+    const std::string truncated = write_temp_file("inflate-truncated.z", bytes(packed.begin(), packed.begin() + 100));
     EXPECT_EQ(run_command(tool_command("inflate " + truncated + " 2>&1 >/dev/null"), &out), 1);
     EXPECT_NE(out.find("truncated"), std::string::npos) << out;
     EXPECT_EQ(run_command(tool_command("inflate 2>/dev/null"), &out), 2);

@@ -1,17 +1,11 @@
 // The search, crc and known subcommands of the kqhelp tool.
-#include <filesystem>
-#include <fstream>
-
-#include "support/module_fixture.h"
+#include "support/temp_file.h"
 
 namespace kqtest {
 namespace {
 
 std::string write_file(const std::string &name, const std::string &content) {
-    std::string path = temp_path("search-tools/" + name);
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
+    return write_temp_file("search-tools/" + name, content);
 }
 
 std::string run(const std::string &args, int expected_status = 0) {
