@@ -202,15 +202,6 @@ TEST_F(ElfTables, SegmentAddressLookups) {
     EXPECT_EQ(last_error(r), ELF_ERR_NO_SEGMENT);
 }
 
-TEST_F(ElfTables, Elf32AddressesAreZeroExtended) {
-    elf_image img = plain(1, true);
-    img.segments = {{1, 4, 0, 0x80001000, 0x80001000, 0, 0x10}};
-    elf_reader *r = reader_for(img);
-    const elf_segment *g = segment(r, 0);
-    ASSERT_NE(g, nullptr);
-    EXPECT_EQ(g->p_vaddr, 0x80001000u);
-}
-
 TEST_F(ElfTables, NoProgramHeaders) {
     elf_image img = plain(2);
     img.segments.clear();

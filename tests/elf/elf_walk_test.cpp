@@ -33,6 +33,7 @@ TEST_P(ElfWalk, EveryOperationAnswersFromTheFile) {
     EXPECT_EQ(h->e_shoff, img.built_shoff);
     EXPECT_EQ(h->e_ehsize, img.ehdr_size());
     EXPECT_EQ(h->e_phentsize, img.phdr_size());
+    EXPECT_EQ(h->e_shentsize, img.shdr_size());
     EXPECT_EQ(h->e_shnum, 6);
     EXPECT_EQ(h->e_shstrndx, 5);
     EXPECT_EQ(h->e_ident[4], GetParam().elf_class);
