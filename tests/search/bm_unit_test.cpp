@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "search/boyer_moore.h"
+#include "search/naive_search.h"
 
 namespace {
 
 using kq::ascii_to_lower;
+using kqtest::naive_search;
 
 const uint8_t *u8(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
 
@@ -33,15 +35,6 @@ int32_t search_nocase(const std::string &x, const std::string &y) {
     tables t(x);
     return kq::bm_search_nocase(u8(x), static_cast<int32_t>(x.size()), u8(y), static_cast<int32_t>(y.size()),
                                 t.good_suffix, t.bad_char);
-}
-
-int32_t naive(const std::string &x, const std::string &y, bool fold) {
-    for (size_t j = 0; j + x.size() <= y.size(); j++) {
-        size_t i = 0;
-        while (i < x.size() && (fold ? ascii_to_lower(y[j + i]) == static_cast<uint8_t>(x[i]) : y[j + i] == x[i])) i++;
-        if (i == x.size()) return static_cast<int32_t>(j);
-    }
-    return -1;
 }
 
 TEST(BoyerMooreTables, TextbookPattern) {
@@ -123,8 +116,8 @@ TEST(BoyerMooreKernels, AgreeWithNaiveSearch) {
         }
         std::string lowered = pattern;
         for (char &c : lowered) c = static_cast<char>(ascii_to_lower(static_cast<uint8_t>(c)));
-        ASSERT_EQ(search(pattern, text), naive(pattern, text, false)) << round;
-        ASSERT_EQ(search_nocase(lowered, text), naive(lowered, text, true)) << round;
+        ASSERT_EQ(search(pattern, text), naive_search(pattern, text, false)) << round;
+        ASSERT_EQ(search_nocase(lowered, text), naive_search(lowered, text, true)) << round;
     }
 }
 
@@ -150,7 +143,7 @@ TEST(BoyerMooreKernels, TextsFullOfCandidates) {
     std::string mixed = text;
     for (size_t i = 1; i < mixed.size(); i += 3) mixed[i] = 'A';  // the 'b' at 50100 stays
     std::string lowered = pattern;
-    EXPECT_EQ(search_nocase(lowered, mixed), naive(lowered, mixed, true));
+    EXPECT_EQ(search_nocase(lowered, mixed), naive_search(lowered, mixed, true));
     EXPECT_EQ(search_nocase(lowered, mixed), 50000);
 }
 

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "search/naive_search.h"
 #include "support/module_fixture.h"
 
 namespace kqtest {
@@ -29,18 +30,6 @@ const variant kVariants[] = {
 std::string scramble(std::string s) {
     for (char &c : s) c = static_cast<char>(c ^ kKey);
     return s;
-}
-
-uint8_t lower(uint8_t b) { return b >= 'A' && b <= 'Z' ? static_cast<uint8_t>(b + 0x20) : b; }
-
-int32_t naive(const std::string &x, const std::string &region, bool nocase) {
-    for (size_t j = 0; j + x.size() <= region.size(); j++) {
-        size_t i = 0;
-        auto eq = [&](uint8_t p, uint8_t t) { return nocase ? lower(p) == lower(t) : p == t; };
-        while (i < x.size() && eq(x[i], region[j + i])) i++;
-        if (i == x.size()) return static_cast<int32_t>(j);
-    }
-    return -1;
 }
 
 class SearchSlots : public ModuleTest, public ::testing::WithParamInterface<variant> {
@@ -145,7 +134,7 @@ TEST_P(SearchSlots, AgreesWithNaiveSearch) {
             for (char &c : pattern) c = byte();
         }
         const std::string region = buffer.substr(offset, length);
-        ASSERT_EQ(find(buffer, pattern, offset, length), naive(pattern, region, GetParam().nocase))
+        ASSERT_EQ(find(buffer, pattern, offset, length), naive_search(pattern, region, GetParam().nocase))
             << "round " << round;
     }
     EXPECT_EQ(live_blocks(), 0u);
