@@ -29,13 +29,15 @@ test: i386 x86_64
 asan-test: asan
 	ctest --preset i386-asan
 
-bench: bootstrap
+bench:
+	@scripts/bootstrap bench
 	@[ -f build/bench/build.ninja ] || cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
 	scripts/run-benchmarks build/bench
 
 # make fuzz-NAME [FUZZ_SECONDS=N]: runs fuzz/NAME_fuzzer for that long on its corpus.
-fuzz-%: bootstrap
+fuzz-%:
+	@scripts/bootstrap fuzz
 	@[ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS) --target $*_fuzzer
 	scripts/run-fuzzer build/fuzz/$*_fuzzer fuzz/corpus/$* $(FUZZ_SECONDS)
@@ -43,7 +45,8 @@ fuzz-%: bootstrap
 clean:
 	rm -rf build
 
-bench-i386: bootstrap
+bench-i386:
+	@scripts/bootstrap bench-i386
 	@[ -f build/bench-i386/build.ninja ] || cmake --preset bench-i386 >/dev/null
 	cmake --build --preset bench-i386 -j $(JOBS)
 	scripts/run-benchmarks build/bench-i386
