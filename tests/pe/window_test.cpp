@@ -216,3 +216,47 @@ TEST_F(WindowTest, BadKindsAndArguments) {
 
 }  // namespace
 }  // namespace kqtest
+
+namespace kqtest {
+namespace {
+
+// Where kind 7 reads for a section at VirtualAddress 0x1000 whose raw data
+// pointer and FileAlignment vary: pointers on a 512-byte boundary, a zero
+// alignment and pointers already aligned are left alone.
+struct aligned_case {
+    uint32_t raw_pointer, file_alignment, virtual_size, raw_size, entry;
+    int64_t raw, aligned;
+};
+
+void PrintTo(const aligned_case &c, std::ostream *os) { *os << std::hex << c.raw_pointer << "/" << c.file_alignment; }
+
+class AlignedEntryTest : public WindowTest, public ::testing::WithParamInterface<aligned_case> {};
+
+TEST_P(AlignedEntryTest, EntryOffsets) {
+    const aligned_case &c = GetParam();
+    pe_spec s;
+    s.sections = {{c.virtual_size, 0x1000, c.raw_size, c.raw_pointer}};
+    s.entry = c.entry;
+    s.file_alignment = c.file_alignment;
+    s.file_size = MiB;
+    scan_file *f = create(build_pe(s));
+    window raw = get(f, REGION_AT_ENTRY_RAW, 0);
+    window aligned = get(f, REGION_AT_ENTRY, 0);
+    if (c.raw < 0) {
+        EXPECT_EQ(raw.data, nullptr);
+    } else {
+        expect_from(raw, uint64_t(c.raw));
+    }
+    expect_from(aligned, uint64_t(c.aligned));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AlignedEntryTest,
+                         ::testing::Values(aligned_case{0x80010, 0x200, 0x10000, 0x10000, 0x1100, 0x80110, 0x80100},
+                                           aligned_case{0x80400, 0x1000, 0x10000, 0x10000, 0x1100, 0x80500, 0x80500},
+                                           aligned_case{0x80010, 0, 0x10000, 0x10000, 0x1100, 0x80110, 0x80110},
+                                           aligned_case{0x80010, 0x10, 0x10000, 0x10000, 0x1100, 0x80110, 0x80110},
+                                           // the raw size grows to whole units: only the aligned table holds it
+                                           aligned_case{0x80010, 0x200, 0, 0x150, 0x11A0, -1, 0x801A0}));
+
+}  // namespace
+}  // namespace kqtest
