@@ -41,26 +41,50 @@ typedef struct helper_tree_node {
     void *item;
 } helper_tree_node;
 
-typedef uint32_t (*helper_hash_fn)(const void *item);
-typedef int32_t (*helper_equal_fn)(const void *stored, const void *sought);
-typedef int32_t (*helper_compare_fn)(uint32_t hash, const void *item, uint32_t node_hash, const void *node_item);
+/* Tree callbacks: the item's 32-bit hash (its top four bits pick one of
+ * sixteen trees); non-zero when a stored item is the sought one; and an
+ * optional order: negative goes left, zero or positive goes right. */
+typedef uint32_t (*hash_fn)(const void *item);
+typedef int32_t (*equal_fn)(const void *stored, const void *sought);
+typedef int32_t (*compare_fn)(uint32_t hash, const void *item, uint32_t node_hash, const void *node_item);
 
 /* The caller fills in the callbacks and zeroes everything else. */
 typedef struct helper_tree {
-    helper_hash_fn hash;
-    helper_equal_fn equal;
-    helper_compare_fn compare;
-    helper_tree_node *roots[16];
-    uint32_t reserved;
-    int32_t count;
-    int32_t max_depth;
+    hash_fn hash;                  /* required */
+    equal_fn equal;                /* required to add */
+    compare_fn compare;            /* optional: null orders by the hash alone */
+    helper_tree_node *roots[16];   /* one per value of hash >> 28 */
+    uint32_t reserved;             /* not touched by the tree functions */
+    int32_t count;                 /* items added */
+    int32_t max_depth;             /* greatest number of nodes passed by an add */
 } helper_tree;
+
+/* The functions exported by name (declared in kqhelp.h), as pointer types
+ * for hosts that look them up with dlsym. The owner is any record whose
+ * first three words are ctx, instance and services (a scan_file is one);
+ * pool is a host pool handle, or null for the host heap. */
+typedef int32_t (*helper_add_str_to_list_fn)(const helper_owner *owner, helper_list *list, char *string, void *pool);
+typedef char *(*helper_find_str_in_list_fn)(const helper_list *list, const char *string);
+typedef int32_t (*helper_delete_str_list_fn)(const helper_owner *owner, helper_list *list, int32_t release_strings,
+                                             void *pool);
+typedef int32_t (*helper_add_2str_to_list_fn)(const helper_owner *owner, helper_list *list, char *first,
+                                              char *second, void *pool);
+typedef int32_t (*helper_delete_2str_list_fn)(const helper_owner *owner, helper_list *list, int32_t release_strings,
+                                              void *pool);
+typedef int32_t (*helper_add_to_tree_fn)(const helper_owner *owner, helper_tree *tree, void *item, void *pool);
+typedef void *(*helper_find_in_tree_fn)(const helper_tree *tree, const void *item);
+typedef void (*helper_delete_tree_fn)(const helper_owner *owner, helper_tree *tree, int32_t release_items,
+                                      void *pool);
 
 #if defined(__i386__)
 KQ_STATIC_ASSERT(sizeof(helper_str_node) == 8, "string node is 8 bytes");
 KQ_STATIC_ASSERT(sizeof(helper_2str_node) == 12, "string-pair node is 12 bytes");
 KQ_STATIC_ASSERT(sizeof(helper_tree_node) == 20, "tree node is 20 bytes");
 KQ_STATIC_ASSERT(sizeof(helper_list) == 12, "list header is 12 bytes");
+KQ_STATIC_ASSERT(sizeof(helper_owner) == 12, "owner is the first three words of a scan_file");
+KQ_STATIC_ASSERT(offsetof(helper_tree, roots) == 12, "roots follow the three callbacks");
+KQ_STATIC_ASSERT(offsetof(helper_tree, count) == 80, "count follows the untouched word");
+KQ_STATIC_ASSERT(sizeof(helper_tree) == 88, "tree record is 22 words");
 #endif
 
 #ifdef __cplusplus

@@ -1,6 +1,6 @@
 // The 75-slot function table. The slot number is the interface: the order
 // never changes and no entry is null.
-#include <zlib.h>
+#include "inflate/inflate_facade.h"
 
 #include "module/slots.h"
 

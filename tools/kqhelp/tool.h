@@ -27,6 +27,25 @@ struct tool {
     // Returns false when the module leaked.
     bool close(scan_file *file, uint32_t handle);
 
+    // Runs fn(path, file, handle) -> bool on each of paths[0..count) with a
+    // fresh scan_file. Returns EXIT_FILE_ERROR when a file cannot be opened,
+    // fn returns false or the module leaked, EXIT_OK otherwise; every file is
+    // handled whatever happened to the ones before it.
+    template <class Fn> int for_each_file(int count, char **paths, Fn fn) {
+        int status = EXIT_OK;
+        for (int i = 0; i < count; i++) {
+            uint32_t handle = 0;
+            scan_file *file = open(paths[i], &handle);
+            if (!file) {
+                status = EXIT_FILE_ERROR;
+                continue;
+            }
+            if (!fn(paths[i], file, handle)) status = EXIT_FILE_ERROR;
+            if (!close(file, handle)) status = EXIT_FILE_ERROR;
+        }
+        return status;
+    }
+
     // "kqhelp: PATH: message" on stderr.
     void error(const char *path, const char *fmt, ...) const __attribute__((format(printf, 3, 4)));
 };

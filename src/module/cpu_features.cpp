@@ -1,0 +1,41 @@
+#include "module/cpu_features.h"
+
+#include <cpuid.h>
+
+namespace kq {
+namespace {
+
+enum : unsigned { kKnown = 1u << 0, kSse2 = 1u << 1, kPclmul = 1u << 2 };
+
+// Two threads asking at once compute the same word, so a relaxed atomic is
+// enough; this is the module's only writable static and holds no state of
+// any caller.
+unsigned features_word = 0;
+
+unsigned features() {
+    unsigned f = __atomic_load_n(&features_word, __ATOMIC_RELAXED);
+    if (!(f & kKnown)) {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        f = kKnown;
+        if (__get_cpuid(1, &a, &b, &c, &d)) {
+            if (d & bit_SSE2) f |= kSse2;
+            if ((d & bit_SSE2) && (c & bit_PCLMUL)) f |= kPclmul;
+        }
+        __atomic_store_n(&features_word, f, __ATOMIC_RELAXED);
+    }
+    return f;
+}
+
+}  // namespace
+
+bool cpu_has_sse2() {
+#if defined(__SSE2__)
+    return true;
+#else
+    return (features() & kSse2) != 0;
+#endif
+}
+
+bool cpu_has_pclmul() { return (features() & kPclmul) != 0; }
+
+}  // namespace kq

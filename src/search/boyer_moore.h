@@ -1,0 +1,27 @@
+// Boyer-Moore building blocks: ASCII lower-casing, the bad-character,
+// suffix and good-suffix tables, and the two search kernels. None of them
+// allocates or calls the host; the caller owns every table.
+#pragma once
+
+#include <stdint.h>
+
+namespace kq {
+
+// 'A'..'Z' become 'a'..'z'; every other byte value (also 0x80..0xFF) stays.
+constexpr uint8_t ascii_to_lower(uint8_t b) { return static_cast<uint8_t>(static_cast<unsigned>(b - 'A') < 26u ? b + 0x20 : b); }
+
+// Every table has room for at least 256 entries; m is 1..255 in practice.
+void bm_bad_char_table(const uint8_t *x, int32_t m, int32_t *bad_char);
+void bm_suffixes(const uint8_t *x, int32_t m, int32_t *suffix_len);
+void bm_good_suffix_table(const uint8_t *x, int32_t m, int32_t *good_suffix, int32_t *suffix_len);
+
+// The leftmost occurrence of x (m >= 1 bytes) in y (n bytes), or -1.
+int32_t bm_search(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
+                  const int32_t *bad_char);
+// The same with text bytes compared through ascii_to_lower; x and the tables
+// must come from an already lower-cased pattern (a pattern with capitals may
+// be missed where they occur).
+int32_t bm_search_nocase(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
+                         const int32_t *bad_char);
+
+}  // namespace kq
