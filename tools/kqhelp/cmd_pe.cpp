@@ -172,29 +172,17 @@ int cmd_pe(tool &t, int argc, char **argv) {
         fprintf(stderr, "usage: kqhelp pe [--json] FILE...\n");
         return EXIT_USAGE;
     }
-    int status = EXIT_OK;
-    for (int i = first; i < argc; i++) {
-        uint32_t handle = 0;
-        scan_file *file = t.open(argv[i], &handle);
-        if (!file) {
-            if (json) print_json(argv[i], pe_summary{}, "cannot be opened");
-            status = EXIT_FILE_ERROR;
-            continue;
-        }
+    return t.for_each_file(argc - first, argv + first, [&](const char *path, scan_file *file, uint32_t) {
         pe_summary s;
         const char *error = summarise(t, file, s);
-        if (error) {
-            t.error(argv[i], "%s", error);
-            status = EXIT_FILE_ERROR;
-        }
+        if (error) t.error(path, "%s", error);
         if (json)
-            print_json(argv[i], s, error);
+            print_json(path, s, error);
         else if (!error)
-            print_text(argv[i], s);
+            print_text(path, s);
         fflush(stdout);
-        if (!t.close(file, handle)) status = EXIT_FILE_ERROR;
-    }
-    return status;
+        return error == nullptr;
+    });
 }
 
 }  // namespace kqtool
