@@ -84,7 +84,9 @@ TEST_P(PeFaultsTest, EveryAllocationFailureIsSurvived) {
         kqhost_fail_alloc_at(host_, nth);
         std::string got = walk(f);
         kqhost_fail_alloc_at(host_, 0);
-        if (nth > needed) EXPECT_EQ(got, expected) << "no failure: the same answers";
+        if (nth > needed) {
+            EXPECT_EQ(got, expected) << "no failure: the same answers";
+        }
         destroy(f);
         EXPECT_EQ(live_blocks(), 0u) << "allocation " << nth << " of " << needed;
     }
