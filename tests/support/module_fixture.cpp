@@ -1,6 +1,7 @@
 #include "support/module_fixture.h"
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -36,7 +37,11 @@ void ModuleTest::destroy(scan_file *file) {
     slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(ctx(), instance(), file);
 }
 
-std::string temp_path(const std::string &name) { return std::string(KQHELP_BINARY_DIR) + "/test-data/" + name; }
+std::string temp_path(const std::string &name) {
+    std::string dir = std::string(KQHELP_BINARY_DIR) + "/test-data";
+    mkdir(dir.c_str(), 0755);  // may exist already
+    return dir + "/" + name;
+}
 
 int run_command(const std::string &command, std::string *out) {
     FILE *p = popen(command.c_str(), "r");

@@ -38,7 +38,7 @@ protected:
     std::vector<scan_file *> files_;
 };
 
-// Path of a file under the build folder, for tests that write files.
+// Path of a file under the build folder's test-data/ (created on demand), for tests that write files.
 std::string temp_path(const std::string &name);
 // Runs a shell command and returns its exit status; its stdout goes to *out.
 int run_command(const std::string &command, std::string *out);

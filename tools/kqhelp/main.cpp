@@ -14,7 +14,7 @@ namespace kqtool {
 scan_file *tool::open(const char *path, uint32_t *handle) {
     *handle = kqhost_open_file(host, path);
     if (!*handle) {
-        error(path, "%s", kqhost_last_error(host));
+        error(nullptr, "%s", kqhost_last_error(host));  // the host's message names the file
         return nullptr;
     }
     scan_file *file = slot<scan_file_create_fn>(SLOT_SCAN_FILE_CREATE)(kqhost_context(host),

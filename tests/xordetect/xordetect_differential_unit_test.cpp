@@ -1,0 +1,247 @@
+// The scanner against the step-by-step reference model: every output (result,
+// key byte, key word, the whole decoded buffer, the whole source buffer) must
+// agree, on noise, on every scheme's encodings and their mutations, on long
+// runs of one byte and on repeated and distinct sixteen-byte blocks.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "module/slots.h"
+#include "xordetect/xordetect_oracle.h"
+#include "xordetect/xordetect_samples.h"
+
+namespace {
+
+using xsamples::bytes;
+
+// Runs both scanners on copies of src with the same decoded-buffer garbage.
+void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &what) {
+    SCOPED_TRACE(what + " size " + std::to_string(src.size()));
+    bytes garbage = xsamples::random_bytes(src.size(), rng);
+    bytes src_fast = src, src_ref = src, dec_fast = garbage, dec_ref = garbage;
+    uint8_t kb_fast = 0x5C, kb_ref = 0x5C;
+    uint32_t kw_fast = 0xDEADBEEF, kw_ref = 0xDEADBEEF;
+    const uint32_t n = uint32_t(src.size());
+    const int32_t r_fast = xordetect_scan_buffer(src_fast.data(), dec_fast.data(), &kb_fast, &kw_fast, n);
+    const int32_t r_ref = xoracle::scan_buffer(src_ref.data(), dec_ref.data(), &kb_ref, &kw_ref, n);
+    ASSERT_EQ(r_fast, r_ref);
+    ASSERT_EQ(kb_fast, kb_ref);
+    ASSERT_EQ(kw_fast, kw_ref);
+    for (size_t j = 0; j < src.size(); j++) {
+        ASSERT_EQ(dec_fast[j], dec_ref[j]) << "decoded byte " << j;
+        ASSERT_EQ(src_fast[j], src_ref[j]) << "source byte " << j;
+    }
+}
+
+void expect_same_key(const bytes &block, std::mt19937 &rng, const std::string &what) {
+    SCOPED_TRACE(what);
+    bytes garbage = xsamples::random_bytes(512, rng);
+    bytes dec_fast = garbage, dec_ref = garbage;
+    uint8_t kb_fast = 0x5C, kb_ref = 0x5C;
+    uint32_t kw_fast = 0xDEADBEEF, kw_ref = 0xDEADBEEF;
+    ASSERT_EQ(xordetect_find_key(block.data(), dec_fast.data(), &kb_fast, &kw_fast),
+              xoracle::find_key(block.data(), dec_ref.data(), &kb_ref, &kw_ref));
+    ASSERT_EQ(kb_fast, kb_ref);
+    ASSERT_EQ(kw_fast, kw_ref);
+    ASSERT_EQ(dec_fast, dec_ref);
+}
+
+enum scheme { plain, xor1, xor4, xor4_no_mz, xor16, add1, add4, widened, scheme_count };
+const char *const scheme_names[] = {"plain", "xor1", "xor4", "xor4-no-mz", "xor16", "add1", "add4", "widened"};
+
+// An encoded executable of the given scheme at a random place.
+bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
+    bytes b = noisy ? xsamples::random_bytes(size, rng) : bytes(size, 0);
+    const size_t room = size - 512;
+    size_t h = room ? rng() % (room + 1) : 0;
+    if (s == xor4 || s == xor4_no_mz || s == xor16) h &= ~size_t(s == xor16 ? 15 : 3);
+    const uint32_t lfanew = 0x80 + 8 * (rng() % 16);
+    if (h + lfanew + 0x80 > size) h = 0;
+    // The fields the header needs, and eight zero bytes before the signature.
+    memset(&b[h], 0, lfanew + 0x78);
+    xsamples::write_header(b, h, lfanew);
+    const uint8_t k = uint8_t(rng() % 255 + 1);
+    const uint32_t word = rng() | 0x01010101u;
+    switch (s) {
+    case plain:
+        break;
+    case xor1:
+        xsamples::xor_bytes(b, k);
+        break;
+    case xor4:
+        xsamples::xor_words(b, word);
+        break;
+    case xor4_no_mz:
+        xsamples::xor_words(b, word);
+        b[h] = uint8_t(rng());
+        b[h + 1] = uint8_t(rng());
+        break;
+    case xor16: {
+        // three zero blocks somewhere turn into the key itself
+        size_t z = (rng() % ((size - 48) / 16)) * 16;
+        memset(&b[z], 0, 48);
+        uint8_t key[16];
+        for (auto &c : key) c = uint8_t(rng());
+        key[0] |= 1;
+        xsamples::xor_block(b, key);
+        break;
+    }
+    case add1:
+        xsamples::add_bytes(b, k);
+        break;
+    case add4:
+        xsamples::add_words(b, word);
+        break;
+    case widened:
+        xsamples::widen_signature(b, rng() % (size - 16));
+        break;
+    default:
+        break;
+    }
+    return b;
+}
+
+void mutate(bytes &b, unsigned count, std::mt19937 &rng) {
+    for (unsigned c = 0; c < count; c++) b[rng() % b.size()] = uint8_t(rng());
+}
+
+size_t small_size(std::mt19937 &rng) { return 512 + rng() % 3585; }
+
+TEST(XorDetectDifferential, NoiseOfManySizes) {
+    std::mt19937 rng(1);
+    for (int round = 0; round < 200; round++) expect_same_scan(xsamples::random_bytes(small_size(rng), rng), rng, "noise");
+    for (size_t size : {511 + 1, 513, 514, 515, 516, 517, 65536 + 3})
+        expect_same_scan(xsamples::random_bytes(size, rng), rng, "noise");
+    expect_same_scan(xsamples::random_bytes(256 * 1024, rng), rng, "noise");
+}
+
+TEST(XorDetectDifferential, EverySchemeAndItsMutations) {
+    std::mt19937 rng(2);
+    for (int s = 0; s < scheme_count; s++) {
+        for (int round = 0; round < 30; round++) {
+            const bool noisy = round % 2;
+            bytes b = encoded(scheme(s), small_size(rng), noisy, rng);
+            const std::string name = std::string(scheme_names[s]) + (noisy ? " in noise" : " in zeros");
+            expect_same_scan(b, rng, name);
+            for (unsigned flips : {1u, 3u, 20u}) {
+                bytes m = b;
+                mutate(m, flips, rng);
+                expect_same_scan(m, rng, name + " mutated");
+            }
+        }
+        expect_same_scan(encoded(scheme(s), 64 * 1024 + 5, true, rng), rng, scheme_names[s]);
+    }
+    expect_same_scan(encoded(xor1, 256 * 1024, true, rng), rng, "xor1 large");
+}
+
+TEST(XorDetectDifferential, LongRunsOfOneByte) {
+    std::mt19937 rng(3);
+    for (int value : {0x00, 0xFF, 0xCC, 0x4D, 0x01}) {
+        for (size_t size : {512, 777, 4096, 8192 + 7}) {
+            bytes b(size, uint8_t(value));
+            expect_same_scan(b, rng, "run of " + std::to_string(value));
+            // a header somewhere in the run, under the run's byte as key
+            if (size >= 1024) {
+                bytes h = xsamples::plain_image(size, 100 + rng() % 200);
+                xsamples::xor_bytes(h, uint8_t(value));
+                expect_same_scan(h, rng, "run with header");
+            }
+        }
+    }
+    expect_same_scan(bytes(256 * 1024, 0), rng, "zeros large");
+}
+
+TEST(XorDetectDifferential, SixteenByteBlocks) {
+    std::mt19937 rng(4);
+    for (int round = 0; round < 20; round++) {
+        expect_same_scan(xsamples::repeated_block(512 + rng() % 4000, rng), rng, "repeated block");
+        expect_same_scan(xsamples::distinct_block_keys(512 + rng() % 4000, rng), rng, "distinct keys");
+        bytes m = xsamples::distinct_block_keys(2048, rng);
+        mutate(m, 5, rng);
+        expect_same_scan(m, rng, "distinct keys mutated");
+    }
+    // a header behind many keys, found by the k-th key only
+    for (int round = 0; round < 10; round++) {
+        bytes b = xsamples::distinct_block_keys(4096, rng);
+        uint8_t key[16];
+        memcpy(key, &b[48 * (rng() % 30)], 16);
+        const size_t h = 16 * (100 + rng() % 100);
+        bytes img = xsamples::plain_image(4096, h);
+        for (size_t j = h; j < h + 0x80 + 0x78; j++) b[j] = img[j] ^ key[j % 16];
+        expect_same_scan(b, rng, "header behind distinct keys");
+    }
+    expect_same_scan(xsamples::repeated_block(16384, rng), rng, "repeated block 16K");
+    // keys that agree in bytes 0 and 1 and offsets that all decode to 'M' 'Z'
+    // under them; one of the later keys decodes a whole header
+    for (int round = 0; round < 4; round++) {
+        bytes b(4096, 0);
+        uint8_t key[16];
+        for (size_t i = 0; i + 48 <= 2048; i += 48) {
+            for (auto &c : key) c = uint8_t(rng() | 1);
+            key[0] = key[1] = 0x80;
+            for (int r = 0; r < 3; r++) memcpy(&b[i + 16 * r], key, 16);
+        }
+        for (size_t m = 2048; m + 16 <= 4096; m += 16) {
+            b[m] = 'M' ^ 0x80;
+            b[m + 1] = 'Z' ^ 0x80;
+        }
+        if (round % 2) {
+            memcpy(key, &b[48 * (10 + rng() % 20)], 16);
+            bytes img = xsamples::plain_image(4096, 2048 + 16 * (rng() % 64));
+            for (size_t j = 2048; j < 4096; j++) b[j] = img[j] ^ key[j % 16];
+        }
+        expect_same_scan(b, rng, "keys sharing the MZ bytes");
+    }
+}
+
+TEST(XorDetectDifferential, DenseCandidates) {
+    std::mt19937 rng(5);
+    for (size_t size : {512, 1000, 4099, 8192}) {
+        expect_same_scan(xsamples::dense_xor_candidates(size), rng, "dense xor");
+        expect_same_scan(xsamples::dense_add_candidates(size), rng, "dense add");
+        bytes m = xsamples::dense_xor_candidates(size);
+        mutate(m, 8, rng);
+        expect_same_scan(m, rng, "dense xor mutated");
+    }
+}
+
+// The rarer paths: the repair at size - 511, the repair through the raw
+// e_lfanew, the repeated-word rule hidden by a decoy run.
+TEST(XorDetectDifferential, ConstructedPaths) {
+    std::mt19937 rng(7);
+    const uint32_t key = 0x9C2B5E13;
+    for (size_t size : {1024, 1025, 1030}) {
+        bytes b(size, 0);
+        const size_t h = size - 511;
+        xsamples::write_header(b, h, uint32_t(616 - h));
+        b[h] = b[h + 1] = 0;
+        xsamples::xor_words(b, key);
+        expect_same_scan(b, rng, "repair at size - 511");
+    }
+    bytes raw(2048, 0);
+    xsamples::write_header(raw, 0, 0x100);
+    xsamples::put16(raw, 8, 0);  // no DOS header the repair can see
+    xsamples::xor_words(raw, key);
+    xsamples::put32(raw, 0x3C, 0x100);  // but e_lfanew stands unencoded
+    raw[0] = raw[1] = 0;
+    expect_same_scan(raw, rng, "repair through raw e_lfanew");
+    bytes decoy = xsamples::plain_image(1024, 0x40);
+    xsamples::put16(decoy, 0x40 + 0x80 + 0x5C, 0);
+    xsamples::xor_words(decoy, key);
+    memset(&decoy[0], 0x11, 16);
+    expect_same_scan(decoy, rng, "decoy run");
+}
+
+TEST(XorDetectDifferential, FindKeyOnBlocks) {
+    std::mt19937 rng(6);
+    for (int round = 0; round < 300; round++) {
+        const scheme s = scheme(round % scheme_count);
+        bytes b = encoded(s, 512, round % 3 == 0, rng);
+        if (round % 2) mutate(b, 1 + rng() % 4, rng);
+        expect_same_key(b, rng, scheme_names[s]);
+    }
+    for (int value : {0x00, 0xCC, 0xFF}) expect_same_key(bytes(512, uint8_t(value)), rng, "run");
+    expect_same_key(xsamples::repeated_block(512, rng), rng, "repeated block");
+}
+
+}  // namespace
