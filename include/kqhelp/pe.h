@@ -34,6 +34,37 @@ enum {
 #define PE_NE_HEADER_SIZE 64u
 #define PE_MAX_SECTIONS 256u
 
+/* Field offsets inside the records, for hosts that read them in place. */
+#define PE_DOS_E_LFANEW 0x3Cu                /* u32: file offset of the PE or NE signature */
+#define PE_NT_SIGNATURE 0u                   /* u32: 0x4550, "PE\0\0" */
+#define PE_NT_MACHINE 4u                     /* u16 */
+#define PE_NT_NUMBER_OF_SECTIONS 6u          /* u16 */
+#define PE_NT_TIME_DATE_STAMP 8u             /* u32 */
+#define PE_NT_SIZE_OF_OPTIONAL_HEADER 20u    /* u16 */
+#define PE_NT_CHARACTERISTICS 22u            /* u16 */
+#define PE_NT_MAGIC 24u                      /* u16: 0x10B PE32, 0x20B PE32+ */
+#define PE_NT_ADDRESS_OF_ENTRY_POINT 40u     /* u32 */
+#define PE_NT_SECTION_ALIGNMENT 56u          /* u32 */
+#define PE_NT_FILE_ALIGNMENT 60u             /* u32 */
+#define PE_NT_SIZE_OF_IMAGE 80u              /* u32 */
+#define PE_NT_SIZE_OF_HEADERS 84u            /* u32 */
+#define PE_NT_SUBSYSTEM 92u                  /* u16 */
+#define PE_NT32_IMAGE_BASE 52u               /* u32 in PE32 */
+#define PE_NT64_IMAGE_BASE 48u               /* u64 in PE32+ */
+#define PE_SIGNATURE 0x4550u
+#define PE_MAGIC_PE32 0x10Bu
+#define PE_MAGIC_PE32_PLUS 0x20Bu
+
+#define PE_SECTION_NAME 0u                   /* 8 bytes, NUL-padded */
+#define PE_SECTION_VIRTUAL_SIZE 8u           /* u32 */
+#define PE_SECTION_VIRTUAL_ADDRESS 12u       /* u32 */
+#define PE_SECTION_SIZE_OF_RAW_DATA 16u      /* u32 */
+#define PE_SECTION_POINTER_TO_RAW_DATA 20u   /* u32 */
+#define PE_SECTION_CHARACTERISTICS 36u       /* u32 */
+
+/* Windows read around an offset start this many bytes before it. */
+#define WINDOW_BEFORE 10240u
+
 typedef const uint8_t *(*file_get_region_fn)(scan_file *file, int32_t kind, uint64_t *size_out);
 typedef const uint8_t *(*file_get_window_fn)(scan_file *file, int32_t kind, int64_t offset, uint64_t *size_out,
                                              uint64_t *position_out);

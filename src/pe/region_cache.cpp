@@ -1,19 +1,26 @@
 // Slot 4: the head and tail regions of a file, read once per scan_file.
 #include "pe/region_cache.h"
 
+#include <string.h>
+
 #include "module/attached_data.h"
 #include "module/host_calls.h"
 #include "module/slots.h"
 
 namespace kq {
 
-region_cache *region_cache_lookup(scan_file *file, bool create, bool *created) {
+region_cache *region_cache_lookup(scan_file *file, bool create, bool *created, cache_allocation how) {
     *created = false;
     void *block = nullptr;
     int32_t found = attached_data_find(file, ATTACHED_REGION_CACHE, &block);
     if (found == ATTACHED_OK) return static_cast<region_cache *>(block);
     if (found != ATTACHED_NOT_FOUND || !create) return nullptr;
-    block = host_of(file).alloc_zeroed(sizeof(region_cache));
+    if (how == CACHE_ALLOC_ZEROED) {
+        block = host_of(file).alloc_zeroed(sizeof(region_cache));
+    } else {
+        block = host_of(file).alloc(sizeof(region_cache));
+        if (block) memset(block, 0, sizeof(region_cache));
+    }
     if (!block) return nullptr;
     *created = true;
     return static_cast<region_cache *>(block);

@@ -31,9 +31,14 @@ struct region_cache {
     window_entry windows[WINDOW_COUNT];
 };
 
+// How a new cache block is obtained: the region slot asks the host for a
+// zeroed block, the window slot for a plain one that it clears itself.
+enum cache_allocation { CACHE_ALLOC_ZEROED, CACHE_ALLOC_AND_CLEAR };
+
 // The file's region cache; created (zero-filled) on demand when create is
 // true. *created tells whether this call made it; the caller attaches it.
-region_cache *region_cache_lookup(scan_file *file, bool create, bool *created);
+region_cache *region_cache_lookup(scan_file *file, bool create, bool *created,
+                                  cache_allocation how = CACHE_ALLOC_ZEROED);
 
 // Attach a cache made by region_cache_lookup. When the add fails the cache
 // would be held by nobody, so it is released at once and false returned.

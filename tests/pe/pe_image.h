@@ -1,0 +1,116 @@
+// Synthetic MS-DOS/PE/NE images for the PE reader tests. Every byte of the
+// file that no header covers holds fill_byte(offset), so a window can be
+// checked against the offset it claims to start at.
+#pragma once
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "kqhelp/kqhelp.h"
+
+namespace kqtest {
+
+using bytes = std::vector<uint8_t>;
+
+inline uint8_t fill_byte(uint64_t offset) { return static_cast<uint8_t>(offset ^ (offset >> 8) ^ (offset >> 16)); }
+
+inline void put16(bytes &b, uint64_t at, uint16_t v) {
+    if (at + 2 > b.size()) b.resize(at + 2);
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+inline void put32(bytes &b, uint64_t at, uint32_t v) {
+    if (at + 4 > b.size()) b.resize(at + 4);
+    for (int i = 0; i < 4; i++) b[at + i] = uint8_t(v >> (8 * i));
+}
+inline uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t get32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
+
+struct section_spec {
+    uint32_t virtual_size, virtual_address, raw_size, raw_pointer;
+    const char *name = ".text";
+};
+
+struct pe_spec {
+    bool plus = false;                 // PE32+ instead of PE32
+    const char *dos_signature = "MZ";
+    uint32_t lfanew = 0x80;
+    int32_t number_of_sections = -1;   // -1: the number of sections given
+    int32_t optional_size = -1;        // -1: 224 for PE32, 240 for PE32+
+    uint32_t entry = 0x1000;
+    uint32_t file_alignment = 0x200;
+    std::vector<section_spec> sections;
+    uint64_t file_size = 0;            // 0: just enough for headers and section data
+};
+
+inline uint32_t optional_size_of(const pe_spec &s) {
+    return s.optional_size >= 0 ? uint32_t(s.optional_size) : (s.plus ? 240u : 224u);
+}
+
+inline uint64_t section_table_offset(const pe_spec &s) { return uint64_t(s.lfanew) + 24 + optional_size_of(s); }
+
+inline bytes build_pe(const pe_spec &s) {
+    uint64_t end = section_table_offset(s) + 40 * s.sections.size();
+    if (!s.file_size)  // sized by the data only when no size is given
+        for (const section_spec &sec : s.sections)
+            if (uint64_t(sec.raw_pointer) + sec.raw_size > end) end = uint64_t(sec.raw_pointer) + sec.raw_size;
+    uint64_t size = s.file_size ? s.file_size : end;
+    bytes b(std::max<uint64_t>(size, end));
+    for (uint64_t i = 0; i < b.size(); i++) b[i] = fill_byte(i);
+    memset(b.data(), 0, 64);
+    b[0] = uint8_t(s.dos_signature[0]);
+    b[1] = uint8_t(s.dos_signature[1]);
+    put32(b, 0x3C, s.lfanew);
+    uint64_t nt = s.lfanew;
+    memset(b.data() + nt, 0, 24 + optional_size_of(s));
+    put32(b, nt, 0x4550);
+    put16(b, nt + 4, s.plus ? 0x8664 : 0x14C);
+    put16(b, nt + 6, uint16_t(s.number_of_sections >= 0 ? s.number_of_sections : int32_t(s.sections.size())));
+    put16(b, nt + 20, uint16_t(optional_size_of(s)));
+    put16(b, nt + 24, s.plus ? 0x20B : 0x10B);
+    put32(b, nt + 40, s.entry);
+    put32(b, nt + 56, 0x1000);
+    put32(b, nt + 60, s.file_alignment);
+    uint64_t table = section_table_offset(s);
+    for (size_t i = 0; i < s.sections.size(); i++) {
+        uint64_t at = table + 40 * i;
+        memset(b.data() + at, 0, 40);
+        strncpy(reinterpret_cast<char *>(b.data() + at), s.sections[i].name, 8);
+        put32(b, at + 8, s.sections[i].virtual_size);
+        put32(b, at + 12, s.sections[i].virtual_address);
+        put32(b, at + 16, s.sections[i].raw_size);
+        put32(b, at + 20, s.sections[i].raw_pointer);
+    }
+    b.resize(size);  // a smaller file_size cuts the image short
+    return b;
+}
+
+// A plain two-section image whose entry point lies in .text.
+inline pe_spec two_sections(bool plus = false) {
+    pe_spec s;
+    s.plus = plus;
+    s.sections = {{0x800, 0x1000, 0x800, 0x400, ".text"}, {0x300, 0x2000, 0x400, 0xC00, ".data"}};
+    s.entry = 0x1010;
+    return s;
+}
+
+// An NE image: "NE" at e_lfanew and a plain 64-byte header.
+inline bytes build_ne(uint32_t lfanew = 0x80, uint64_t size = 0x400) {
+    bytes b(size);
+    for (uint64_t i = 0; i < b.size(); i++) b[i] = fill_byte(i);
+    memset(b.data(), 0, 64);
+    b[0] = 'M';
+    b[1] = 'Z';
+    put32(b, 0x3C, lfanew);
+    if (lfanew + 2 <= b.size()) {
+        b[lfanew] = 'N';
+        b[lfanew + 1] = 'E';
+    }
+    b.resize(size);
+    return b;
+}
+
+}  // namespace kqtest
