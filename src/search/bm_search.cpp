@@ -10,7 +10,14 @@
 // occurrence. When verifications cost more than the scan gains (texts that
 // repeat the pattern's ends everywhere) it hands the rest of the text to the
 // Boyer-Moore loop, which keeps the search linear.
+//
+// Long patterns go through a pair scan instead: a window moves by what its
+// last two text bytes allow (the distance to the rightmost earlier pair of the
+// pattern with the same hash, up to m - 1), so most of the text is never read.
+// It hands over to the Boyer-Moore loop in the same way when verifications
+// grow too expensive.
 #include <emmintrin.h>
+#include <string.h>
 
 #include "module/cpu_features.h"
 #include "search/boyer_moore.h"
@@ -70,13 +77,54 @@ __attribute__((target("sse2"))) scan_result candidate_scan(const uint8_t *x, int
     return {false, j};
 }
 
+// Patterns at least this long take the pair scan.
+constexpr int32_t kPairScanMinLength = 32;
+
+// 4096 buckets: few enough to clear quickly, enough that the pairs of a
+// 255-byte pattern rarely share one.
+constexpr unsigned kPairBuckets = 4096;
+inline unsigned pair_hash(uint8_t a, uint8_t b) { return ((a << 4) ^ b) & (kPairBuckets - 1); }
+
+template <class Cmp>
+scan_result pair_scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n) {
+    // shift[h]: for the rightmost pattern pair x[k-1..k] (k < m - 1) with hash
+    // h, m - 1 - k; m - 1 where none. Collisions only shorten shifts.
+    uint8_t shift[kPairBuckets];
+    memset(shift, m - 1, sizeof shift);
+    for (int32_t k = 1; k < m - 1; k++) shift[pair_hash(x[k - 1], x[k])] = static_cast<uint8_t>(m - 1 - k);
+    const unsigned last = pair_hash(x[m - 2], x[m - 1]);
+    const int32_t after_mismatch = shift[last];  // where the last pair's hash recurs
+    shift[last] = 0;
+    int64_t work = 0;
+    int32_t j = 0;
+    while (j <= n - m) {
+        const int32_t e = j + m - 1;
+        const int32_t s = shift[pair_hash(Cmp::fold(y[e - 1]), Cmp::fold(y[e]))];
+        if (s) {
+            j += s;
+            continue;
+        }
+        int32_t i = 0;
+        while (i < m && Cmp::same(x[i], y[j + i])) i++;
+        if (i == m) return {true, j};
+        work += i + 1;
+        if (work > 2 * static_cast<int64_t>(j) + 4096) return {false, j};
+        j += after_mismatch;
+    }
+    return {true, -1};
+}
+
 template <class Cmp>
 int32_t kernel(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
                const int32_t *bad_char) {
     if (n - m < 0) return -1;
     const int32_t last = n - m;  // the last window start
     int32_t j = 0;
-    if (cpu_has_sse2()) {
+    if (m >= kPairScanMinLength) {
+        scan_result r = pair_scan<Cmp>(x, m, y, n);
+        if (r.done) return r.value;
+        j = r.value;
+    } else if (cpu_has_sse2()) {
         scan_result r = candidate_scan<Cmp>(x, m, y, n);
         if (r.done) return r.value;
         j = r.value;
