@@ -99,7 +99,7 @@ inline pe_spec two_sections(bool plus = false) {
 
 // An NE image: "NE" at e_lfanew and a plain 64-byte header.
 inline bytes build_ne(uint32_t lfanew = 0x80, uint64_t size = 0x400) {
-    bytes b(size);
+    bytes b(std::max<uint64_t>(size, 64));  // built whole, then cut to size
     for (uint64_t i = 0; i < b.size(); i++) b[i] = fill_byte(i);
     memset(b.data(), 0, 64);
     b[0] = 'M';
