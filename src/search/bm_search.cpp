@@ -77,9 +77,6 @@ __attribute__((target("sse2"))) scan_result candidate_scan(const uint8_t *x, int
     return {false, j};
 }
 
-// Patterns at least this long take the pair scan.
-constexpr int32_t kPairScanMinLength = 32;
-
 // 4096 buckets: few enough to clear quickly, enough that the pairs of a
 // 255-byte pattern rarely share one.
 constexpr unsigned kPairBuckets = 4096;
@@ -114,22 +111,12 @@ scan_result pair_scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n) 
     return {true, -1};
 }
 
+// The Boyer-Moore loop from window j on.
 template <class Cmp>
-int32_t kernel(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
-               const int32_t *bad_char) {
-    if (n - m < 0) return -1;
+int32_t bm_loop(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
+                const int32_t *bad_char, int32_t j) {
     const int32_t last = n - m;  // the last window start
-    int32_t j = 0;
-    if (m >= kPairScanMinLength) {
-        scan_result r = pair_scan<Cmp>(x, m, y, n);
-        if (r.done) return r.value;
-        j = r.value;
-    } else if (cpu_has_sse2()) {
-        scan_result r = candidate_scan<Cmp>(x, m, y, n);
-        if (r.done) return r.value;
-        j = r.value;
-        if (j > last) return -1;
-    }
+    if (j > last) return -1;
     const uint8_t tail = x[m - 1];
     const uint8_t *end = y + (m - 1);  // end[j]: the last text byte of window j
     for (;;) {
@@ -146,6 +133,23 @@ int32_t kernel(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const i
     }
 }
 
+template <class Cmp>
+int32_t kernel(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
+               const int32_t *bad_char) {
+    if (n - m < 0) return -1;
+    int32_t j = 0;
+    if (m >= kPairScanMinLength) {
+        scan_result r = pair_scan<Cmp>(x, m, y, n);
+        if (r.done) return r.value;
+        j = r.value;
+    } else if (cpu_has_sse2()) {
+        scan_result r = candidate_scan<Cmp>(x, m, y, n);
+        if (r.done) return r.value;
+        j = r.value;
+    }
+    return bm_loop<Cmp>(x, m, y, n, good_suffix, bad_char, j);
+}
+
 }  // namespace
 
 int32_t bm_search(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
@@ -156,6 +160,23 @@ int32_t bm_search(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, cons
 int32_t bm_search_nocase(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
                          const int32_t *bad_char) {
     return kernel<nocase>(x, m, y, n, good_suffix, bad_char);
+}
+
+bool bm_pair_scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, bool fold_case, int32_t *at) {
+    if (n - m < 0) {
+        *at = -1;
+        return true;
+    }
+    scan_result r = fold_case ? pair_scan<nocase>(x, m, y, n) : pair_scan<exact>(x, m, y, n);
+    *at = r.value;
+    return r.done;
+}
+
+int32_t bm_search_from(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
+                       const int32_t *bad_char, bool fold_case, int32_t start) {
+    if (n - m < 0) return -1;
+    return fold_case ? bm_loop<nocase>(x, m, y, n, good_suffix, bad_char, start)
+                     : bm_loop<exact>(x, m, y, n, good_suffix, bad_char, start);
 }
 
 }  // namespace kq

@@ -24,4 +24,15 @@ int32_t bm_search(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, cons
 int32_t bm_search_nocase(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
                          const int32_t *bad_char);
 
+// Patterns at least this long are searched by a pair scan first, which needs
+// none of the tables: callers may build them only when it hands over.
+constexpr int32_t kPairScanMinLength = 32;
+
+// The pair scan alone (x lower-cased when fold_case). true: *at is the answer
+// (-1: no occurrence); false: *at is the window where bm_search_from goes on.
+bool bm_pair_scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, bool fold_case, int32_t *at);
+// The Boyer-Moore loop alone, from window start on.
+int32_t bm_search_from(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
+                       const int32_t *bad_char, bool fold_case, int32_t start);
+
 }  // namespace kq
