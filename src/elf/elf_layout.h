@@ -27,54 +27,20 @@ struct ehdr32 {
     uint16_t e_shstrndx;
 };
 
-struct ehdr64 {
-    uint8_t e_ident[16];
-    uint16_t e_type;
-    uint16_t e_machine;
-    uint32_t e_version;
-    uint64_t e_entry;
-    uint64_t e_phoff;
-    uint64_t e_shoff;
-    uint32_t e_flags;
-    uint16_t e_ehsize;
-    uint16_t e_phentsize;
-    uint16_t e_phnum;
-    uint16_t e_shentsize;
-    uint16_t e_shnum;
-    uint16_t e_shstrndx;
-};
+// The ELF64 file layouts are the normalised records themselves.
+using ehdr64 = elf_header;  // Elf64_Ehdr
 
 struct shdr32 {
     uint32_t sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_size, sh_link, sh_info, sh_addralign, sh_entsize;
 };
 
-struct shdr64 {
-    uint32_t sh_name;
-    uint32_t sh_type;
-    uint64_t sh_flags;
-    uint64_t sh_addr;
-    uint64_t sh_offset;
-    uint64_t sh_size;
-    uint32_t sh_link;
-    uint32_t sh_info;
-    uint64_t sh_addralign;
-    uint64_t sh_entsize;
-};
+using shdr64 = elf_section;  // Elf64_Shdr
 
 struct phdr32 {
     uint32_t p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_flags, p_align;
 };
 
-struct phdr64 {
-    uint32_t p_type;
-    uint32_t p_flags;
-    uint64_t p_offset;
-    uint64_t p_vaddr;
-    uint64_t p_paddr;
-    uint64_t p_filesz;
-    uint64_t p_memsz;
-    uint64_t p_align;
-};
+using phdr64 = elf_segment;  // Elf64_Phdr
 
 static_assert(sizeof(ehdr32) == 52 && sizeof(ehdr64) == 64, "file header layouts");
 static_assert(sizeof(shdr32) == 40 && sizeof(shdr64) == 64, "section header layouts");
