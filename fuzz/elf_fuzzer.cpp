@@ -4,20 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "kqhost.h"
+#include "linked_host.h"
 
 namespace {
-
-kqhost *host_once() {
-    static kqhost *host = [] {
-        kqhost *h = kqhost_create();
-        kqhost_use_linked_module(h, module_get_info(), module_get_api());
-        return h;
-    }();
-    return host;
-}
-
-template <class Fn> Fn slot(int n) { return reinterpret_cast<Fn>(kqhost_api(host_once())[n]); }
 
 uint64_t word_at(const uint8_t *data, size_t size, size_t at) {
     uint64_t v = 0;
@@ -79,8 +68,8 @@ void exercise(elf_reader *r, const uint8_t *data, size_t size) {
     // the block it allocated: the caller frees whatever *buffer holds.
     read(r, &buf, count, offset);
     if (buf) {
-        const host_services *svc = kqhost_services(host_once());
-        svc->free(kqhost_context(host_once()), kqhost_instance(host_once()), buf);
+        const host_services *svc = kqhost_services(fuzz_host());
+        svc->free(kqhost_context(fuzz_host()), kqhost_instance(fuzz_host()), buf);
     }
     uint8_t own[64];
     buf = own;
@@ -93,7 +82,7 @@ void exercise(elf_reader *r, const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    kqhost *host = host_once();
+    kqhost *host = fuzz_host();
     uint32_t handle = kqhost_open_memory(host, data, size);
     if (!handle) return 0;
     uint64_t before = kqhost_live_blocks(host);
