@@ -8,24 +8,21 @@
 // - with zalloc/zfree left null, zlib takes its working memory from libc's
 //   malloc/free, not from the host; a caller wanting host memory sets them;
 // - uncompress sets up its own stream with the linked library's version.
-// The checks below stop the build if the linked zlib's prototypes ever
-// drift from the slot types of the public header.
+// The slot list names these entries inflate_init, inflate, inflate_end,
+// inflate_reset and uncompress; the three that zlib names differently are
+// mapped to zlib's names here, so the module's slot declarations redeclare
+// zlib's own prototypes and stop the build if they ever drift from the slot
+// types of the public header.
 #pragma once
 
 #include <zlib.h>
 
 #include "kqhelp/inflate.h"
 
-namespace kq::inflate_facade {
-
-inline constexpr inflate_init_fn init = &inflateInit_;      // 39
-inline constexpr inflate_fn step = &inflate;                // 40
-inline constexpr inflate_end_fn end = &inflateEnd;          // 41
-inline constexpr inflate_reset_fn reset = &inflateReset;    // 42
-inline constexpr uncompress_fn whole_buffer = &uncompress;  // 43
+#define inflate_init inflateInit_  // 39
+#define inflate_end inflateEnd     // 41
+#define inflate_reset inflateReset // 42
 
 #if defined(__i386__)
 static_assert(sizeof(z_stream) == 56, "the i386 z_stream record the engine allocates is 56 bytes");
 #endif
-
-}  // namespace kq::inflate_facade
