@@ -84,7 +84,8 @@ void usage(FILE *out) {
             "usage: kqhelp [--module PATH] COMMAND [ARGS...]\n"
             "       kqhelp --help | --version\n\n"
             "Runs the KQHELP module through the reference host.\n"
-            "The module is PATH, else $KQHELP_MODULE, else libkqhelp.so beside this program.\n\n"
+            "The module is PATH, else $KQHELP_MODULE, else libkqhelp.so beside this program,\n"
+            "else the installed module.\n\n"
             "commands:\n");
     for (size_t i = 0; i < n; i++) {
         std::string left = std::string(cmds[i].name) + " " + cmds[i].usage;
@@ -100,7 +101,12 @@ std::string default_module_path() {
     self[n] = 0;
     std::string dir(self);
     dir = dir.substr(0, dir.rfind('/'));
-    return dir + "/libkqhelp.so";
+    std::string beside = dir + "/libkqhelp.so";
+#ifdef KQHELP_INSTALLED_MODULE
+    // An installed tool: the module is in the library folder, relative to bin.
+    if (access(beside.c_str(), F_OK) != 0) return dir + "/" KQHELP_INSTALLED_MODULE;
+#endif
+    return beside;
 }
 
 }  // namespace
