@@ -85,12 +85,9 @@ if(KQHELP_INSTALL_TOOL)
   file(RELATIVE_PATH kq_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
   target_compile_definitions(kqhelp_tool PRIVATE
     KQHELP_INSTALLED_MODULE="${kq_bin_to_lib}/$<TARGET_SONAME_FILE_NAME:kqhelp>")
-  set(kq_tool_dir ${CMAKE_SOURCE_DIR}/tools/kqhelp)
-  if(EXISTS ${kq_tool_dir}/kqhelp.1)
-    install(FILES ${kq_tool_dir}/kqhelp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
-  endif()
-  if(EXISTS ${kq_tool_dir}/kqhelp.bash-completion)
-    install(FILES ${kq_tool_dir}/kqhelp.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
-            RENAME kqhelp COMPONENT tool)
-  endif()
+  # The manual page and the completion when they exist, checked at install time.
+  install(CODE "set(KQHELP_TOOL_DIR \"${CMAKE_SOURCE_DIR}/tools/kqhelp\")
+  set(KQHELP_MANDIR \"${CMAKE_INSTALL_MANDIR}\")
+  set(KQHELP_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
+  include(\"${CMAKE_CURRENT_LIST_DIR}/install-tool-docs.cmake\")" COMPONENT tool)
 endif()
