@@ -28,7 +28,7 @@ i386 x86_64: %: bootstrap-tests
 	@$(call configure_full,$*)
 	cmake --build --preset $* -j $(JOBS)
 
-asan: bootstrap
+asan: bootstrap-tests
 	@[ -f build/i386-asan/build.ninja ] || cmake --preset i386-asan >/dev/null
 	cmake --build --preset i386-asan -j $(JOBS)
 
@@ -44,6 +44,7 @@ test: i386 x86_64
 	$(MAKE) --no-print-directory consumer-test
 
 asan-test: asan
+	@scripts/bootstrap crosscheck
 	ctest --preset i386-asan
 
 bench:

@@ -2,10 +2,6 @@
 # multiarch library folder (lib/i386-linux-gnu, lib/x86_64-linux-gnu), so the
 # i386 and the x86_64 builds install side by side under one prefix.
 
-# The SONAME follows the ABI version that hosts check: libkqhelp.so.1.
-file(STRINGS ${CMAKE_SOURCE_DIR}/include/kqhelp/module.h kq_abi_line REGEX "#define KQHELP_ABI_VERSION")
-string(REGEX MATCH "[0-9]+" KQHELP_ABI "${kq_abi_line}")
-
 if(NOT DEFINED CMAKE_INSTALL_LIBDIR)
   separate_arguments(kq_c_flags UNIX_COMMAND "${CMAKE_C_FLAGS}")
   execute_process(COMMAND ${CMAKE_C_COMPILER} ${kq_c_flags} -print-multiarch
@@ -15,9 +11,6 @@ if(NOT DEFINED CMAKE_INSTALL_LIBDIR)
   endif()
 endif()
 include(GNUInstallDirs)
-
-# The module: libkqhelp.so.1.<product version>, libkqhelp.so.1 and libkqhelp.so.
-set_target_properties(kqhelp PROPERTIES VERSION ${KQHELP_ABI}.${PROJECT_VERSION} SOVERSION ${KQHELP_ABI})
 
 # The reference host for C programs: the host's objects as a shared library
 # that carries the C++ runtime inside (static, hidden), so a C host links it
