@@ -35,13 +35,14 @@ set_target_properties(kqhelp PROPERTIES EXPORT_NAME module)
 # Components: runtime (the module and the host library), development (headers,
 # links, pkg-config and CMake files), tool (the i386 tool, its manual page and
 # completion; a 64-bit-only installation sets KQHELP_INSTALL_TOOL=ON).
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  option(KQHELP_INSTALL_TOOL "Install the kqhelp tool from this build" ON)
-else()
-  option(KQHELP_INSTALL_TOOL "Install the kqhelp tool from this build" OFF)
-endif()
-
 math(EXPR KQHELP_BITS "${CMAKE_SIZEOF_VOID_P} * 8")
+if(KQHELP_BITS EQUAL 32)
+  set(kq_tool_default ON)
+else()
+  set(kq_tool_default OFF)
+endif()
+option(KQHELP_INSTALL_TOOL "Install the kqhelp tool from this build" ${kq_tool_default})
+
 set(KQHELP_CMAKE_DIR lib/cmake/kqhelp)
 install(TARGETS kqhelp kqhost_shared kqhelp_headers EXPORT kqhelp-targets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
