@@ -91,7 +91,7 @@ typedef struct scan_file {
 
 /* Slot 0: a new scan_file for the host file *handle, or null when ctx is null,
  * instance is 0, handle is null, *handle is 0, the host has no interface 1 or
- * 12, or the 52-byte block cannot be allocated (nothing is left allocated).
+ * 12, or the object cannot be allocated (nothing is left allocated).
  * The caller owns it and releases it with slot 1 and the same ctx and
  * instance. Interface 10 is optional (without it slot 56 answers 0). The
  * file size is asked here and kept. */
