@@ -70,8 +70,7 @@ typedef struct helper_tree {
  * thread at a time. */
 
 /* 0 with the string appended (null is stored too; duplicates are kept); -1
- * for a null list or owner or a failed allocation, the list unchanged. The
- * pair form stores first and second. */
+ * for a null list or owner or a failed allocation, the list unchanged. */
 typedef int32_t (*helper_add_str_to_list_fn)(const helper_owner *owner, helper_list *list, char *string, void *pool);
 /* The first stored pointer whose text equals string (strcmp), or null; null
  * for a null list or string. Nodes storing null are stepped over. */
@@ -79,9 +78,10 @@ typedef char *(*helper_find_str_in_list_fn)(const helper_list *list, const char 
 /* 0 with the header zeroed after host_free of every heap node and, when
  * release_strings is non-zero, of each non-null string (first before
  * second). -1 for a null list, or for a null owner when heap nodes would have
- * to be freed (the list is left as it was). The pair forms work alike. */
+ * to be freed (the list is left as it was). */
 typedef int32_t (*helper_delete_str_list_fn)(const helper_owner *owner, helper_list *list, int32_t release_strings,
                                              void *pool);
+/* Pair lists: as the string-list add and delete above, for first and second. */
 typedef int32_t (*helper_add_2str_to_list_fn)(const helper_owner *owner, helper_list *list, char *first,
                                               char *second, void *pool);
 typedef int32_t (*helper_delete_2str_list_fn)(const helper_owner *owner, helper_list *list, int32_t release_strings,
