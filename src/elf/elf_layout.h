@@ -60,15 +60,20 @@ struct class64 {
     static constexpr uint8_t id = 2;
 };
 
-// Unaligned load of an unsigned field of the width of T in one byte order.
-template <bool BigEndian, class T> inline T load(const uint8_t *p) {
-    T v = 0;
-    for (unsigned i = 0; i < sizeof(T); i++) {
-        unsigned b = BigEndian ? i : static_cast<unsigned>(sizeof(T) - 1 - i);
-        v = static_cast<T>((static_cast<uint64_t>(v) << 8) | p[b]);
+// A block the reader holds in its file's class layout; the reader's class
+// says which member is live, and as<C> names it through the class traits.
+template <class R32, class R64> union class_block {
+    void *block;
+    R32 *c32;
+    R64 *c64;
+
+    template <class C> auto &as() {
+        if constexpr (C::id == 1)
+            return c32;
+        else
+            return c64;
     }
-    return v;
-}
+};
 
 // Each record's fields in file order, e_ident excepted (it is copied as
 // stored). One list per layout serves decoding in both byte orders.
@@ -94,29 +99,33 @@ template <class F> void each_field(phdr64 &p, F &&f) {
     f(p.p_type), f(p.p_flags), f(p.p_offset), f(p.p_vaddr), f(p.p_paddr), f(p.p_filesz), f(p.p_memsz), f(p.p_align);
 }
 
-template <bool BigEndian, class T> void load_into(const uint8_t *&p, T &field) {
-    field = load<BigEndian, T>(p);
-    p += sizeof(T);
+// Encoding is EI_DATA as the reader holds it: 1 is little-endian, every other
+// value big-endian. The records above are the file's byte layouts (their sizes
+// leave no room for padding), so a record of the host's byte order is its
+// bytes as they stand and one of the other order only has its fields swapped.
+inline bool differs_from_host(uint8_t encoding) {
+    bool file_big = encoding != 1;
+    return file_big != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
 }
 
-template <bool BigEndian, class R> void decode_as(const uint8_t *src, R &out) {
-    const uint8_t *p = src;
-    if constexpr (requires { out.e_ident; }) {
-        memcpy(out.e_ident, src, sizeof out.e_ident);
-        p += sizeof out.e_ident;
-    }
-    each_field(out, [&p](auto &field) { load_into<BigEndian>(p, field); });
+template <class T> T swap_bytes(T v) {
+    if constexpr (sizeof(T) == 2) return __builtin_bswap16(v);
+    if constexpr (sizeof(T) == 4) return __builtin_bswap32(v);
+    if constexpr (sizeof(T) == 8) return __builtin_bswap64(v);
 }
 
-// Decodes count records of type R from file bytes; encoding is EI_DATA as the
-// reader holds it: 1 is little-endian, every other value big-endian.
+// An unsigned field of the width of T at p, in the file's byte order.
+template <class T> T load(const uint8_t *p, uint8_t encoding) {
+    T v;
+    memcpy(&v, p, sizeof v);
+    return differs_from_host(encoding) ? swap_bytes(v) : v;
+}
+
+// Decodes count records of type R from file bytes of the given encoding.
 template <class R> void decode_records(const uint8_t *src, R *out, uint64_t count, uint8_t encoding) {
-    for (uint64_t i = 0; i < count; i++) {
-        if (encoding == 1)
-            decode_as<false>(src + i * sizeof(R), out[i]);
-        else
-            decode_as<true>(src + i * sizeof(R), out[i]);
-    }
+    memcpy(out, src, static_cast<size_t>(count * sizeof(R)));
+    if (!differs_from_host(encoding)) return;
+    for (uint64_t i = 0; i < count; i++) each_field(out[i], [](auto &field) { field = swap_bytes(field); });
 }
 
 // Widening into the normalised ELF64 records: the field names agree, so one
@@ -160,6 +169,21 @@ template <class P> void normalise(const P &p, elf_segment &out) {
     out.p_filesz = p.p_filesz;
     out.p_memsz = p.p_memsz;
     out.p_align = p.p_align;
+}
+
+}  // namespace kq::elf
+
+namespace kq::elf {
+
+// Normalises count class-layout records; the ELF64 layouts are the normalised
+// records already, so only ELF32 tables are widened field by field.
+template <class R, class N> void normalise_records(const R *raw, N *out, uint64_t count) {
+    if constexpr (sizeof(R) == sizeof(N)) {
+        static_assert(__is_same(R, N), "only the ELF64 layouts match the normalised records");
+        memcpy(out, raw, static_cast<size_t>(count * sizeof(N)));
+    } else {
+        for (uint64_t i = 0; i < count; i++) normalise(raw[i], out[i]);
+    }
 }
 
 }  // namespace kq::elf
