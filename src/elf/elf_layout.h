@@ -75,28 +75,24 @@ template <class R32, class R64> union class_block {
     }
 };
 
-// Each record's fields in file order, e_ident excepted (it is copied as
-// stored). One list per layout serves decoding in both byte orders.
-template <class H, class F> void each_header_field(H &h, F &&f) {
-    f(h.e_type), f(h.e_machine), f(h.e_version), f(h.e_entry), f(h.e_phoff), f(h.e_shoff), f(h.e_flags);
-    f(h.e_ehsize), f(h.e_phentsize), f(h.e_phnum), f(h.e_shentsize), f(h.e_shnum), f(h.e_shstrndx);
-}
-template <class F> void each_field(ehdr32 &h, F &&f) { each_header_field(h, f); }
-template <class F> void each_field(ehdr64 &h, F &&f) { each_header_field(h, f); }
-
-template <class S, class F> void each_section_field(S &s, F &&f) {
-    f(s.sh_name), f(s.sh_type), f(s.sh_flags), f(s.sh_addr), f(s.sh_offset), f(s.sh_size), f(s.sh_link);
-    f(s.sh_info), f(s.sh_addralign), f(s.sh_entsize);
-}
-template <class F> void each_field(shdr32 &s, F &&f) { each_section_field(s, f); }
-template <class F> void each_field(shdr64 &s, F &&f) { each_section_field(s, f); }
-
-// The 64-bit program header moves p_flags up beside p_type (alignment).
-template <class F> void each_field(phdr32 &p, F &&f) {
-    f(p.p_type), f(p.p_offset), f(p.p_vaddr), f(p.p_paddr), f(p.p_filesz), f(p.p_memsz), f(p.p_flags), f(p.p_align);
-}
-template <class F> void each_field(phdr64 &p, F &&f) {
-    f(p.p_type), f(p.p_flags), f(p.p_offset), f(p.p_vaddr), f(p.p_paddr), f(p.p_filesz), f(p.p_memsz), f(p.p_align);
+// Every field of a record but e_ident, paired by name with the same field of
+// a record of the same kind (the field names agree between the classes):
+// f(a.field, b.field) for each. Byte swapping pairs a record with itself,
+// widening pairs an ELF32 record with its normalised counterpart.
+template <class A, class B, class F> void each_field_pair(A &a, B &b, F &&f) {
+    if constexpr (requires { a.e_type; }) {
+        f(a.e_type, b.e_type), f(a.e_machine, b.e_machine), f(a.e_version, b.e_version), f(a.e_entry, b.e_entry);
+        f(a.e_phoff, b.e_phoff), f(a.e_shoff, b.e_shoff), f(a.e_flags, b.e_flags), f(a.e_ehsize, b.e_ehsize);
+        f(a.e_phentsize, b.e_phentsize), f(a.e_phnum, b.e_phnum), f(a.e_shentsize, b.e_shentsize);
+        f(a.e_shnum, b.e_shnum), f(a.e_shstrndx, b.e_shstrndx);
+    } else if constexpr (requires { a.sh_name; }) {
+        f(a.sh_name, b.sh_name), f(a.sh_type, b.sh_type), f(a.sh_flags, b.sh_flags), f(a.sh_addr, b.sh_addr);
+        f(a.sh_offset, b.sh_offset), f(a.sh_size, b.sh_size), f(a.sh_link, b.sh_link), f(a.sh_info, b.sh_info);
+        f(a.sh_addralign, b.sh_addralign), f(a.sh_entsize, b.sh_entsize);
+    } else {
+        f(a.p_type, b.p_type), f(a.p_flags, b.p_flags), f(a.p_offset, b.p_offset), f(a.p_vaddr, b.p_vaddr);
+        f(a.p_paddr, b.p_paddr), f(a.p_filesz, b.p_filesz), f(a.p_memsz, b.p_memsz), f(a.p_align, b.p_align);
+    }
 }
 
 // Encoding is EI_DATA as the reader holds it: 1 is little-endian, every other
@@ -125,50 +121,14 @@ template <class T> T load(const uint8_t *p, uint8_t encoding) {
 template <class R> void decode_records(const uint8_t *src, R *out, uint64_t count, uint8_t encoding) {
     memcpy(out, src, static_cast<size_t>(count * sizeof(R)));
     if (!differs_from_host(encoding)) return;
-    for (uint64_t i = 0; i < count; i++) each_field(out[i], [](auto &field) { field = swap_bytes(field); });
+    for (uint64_t i = 0; i < count; i++)
+        each_field_pair(out[i], out[i], [](auto &field, auto &same) { same = swap_bytes(field); });
 }
 
-// Widening into the normalised ELF64 records: the field names agree, so one
-// assignment list serves both classes (32-bit values are zero-extended).
-template <class H> void normalise(const H &h, elf_header &out) {
-    memcpy(out.e_ident, h.e_ident, sizeof out.e_ident);
-    out.e_type = h.e_type;
-    out.e_machine = h.e_machine;
-    out.e_version = h.e_version;
-    out.e_entry = h.e_entry;
-    out.e_phoff = h.e_phoff;
-    out.e_shoff = h.e_shoff;
-    out.e_flags = h.e_flags;
-    out.e_ehsize = h.e_ehsize;
-    out.e_phentsize = h.e_phentsize;
-    out.e_phnum = h.e_phnum;
-    out.e_shentsize = h.e_shentsize;
-    out.e_shnum = h.e_shnum;
-    out.e_shstrndx = h.e_shstrndx;
-}
-
-template <class S> void normalise(const S &s, elf_section &out) {
-    out.sh_name = s.sh_name;
-    out.sh_type = s.sh_type;
-    out.sh_flags = s.sh_flags;
-    out.sh_addr = s.sh_addr;
-    out.sh_offset = s.sh_offset;
-    out.sh_size = s.sh_size;
-    out.sh_link = s.sh_link;
-    out.sh_info = s.sh_info;
-    out.sh_addralign = s.sh_addralign;
-    out.sh_entsize = s.sh_entsize;
-}
-
-template <class P> void normalise(const P &p, elf_segment &out) {
-    out.p_type = p.p_type;
-    out.p_flags = p.p_flags;
-    out.p_offset = p.p_offset;
-    out.p_vaddr = p.p_vaddr;
-    out.p_paddr = p.p_paddr;
-    out.p_filesz = p.p_filesz;
-    out.p_memsz = p.p_memsz;
-    out.p_align = p.p_align;
+// Widening into the normalised ELF64 records: 32-bit values are zero-extended.
+template <class R, class N> void normalise(const R &in, N &out) {
+    if constexpr (requires { in.e_ident; }) memcpy(out.e_ident, in.e_ident, sizeof out.e_ident);
+    each_field_pair(in, out, [](const auto &narrow, auto &wide) { wide = narrow; });
 }
 
 }  // namespace kq::elf

@@ -58,10 +58,10 @@ static_assert(sizeof(elf_attachment) == 8, "elf_attachment is 8 bytes");
 inline constexpr uint32_t kElfMaxSections = 8192;
 inline constexpr uint32_t kElfMaxSectionNames = 32768;
 inline constexpr uint32_t kElfMaxSegments = 256;
-inline constexpr uint64_t kShfAlloc = 2;
-inline constexpr uint16_t kShnUndef = 0;
-inline constexpr uint16_t kShnXindex = 0xFFFF;
-inline constexpr uint32_t kPtLoad = 1;
+inline constexpr uint64_t kShfAlloc = 2;       // SHF_ALLOC
+inline constexpr uint16_t kShnUndef = 0;       // SHN_UNDEF
+inline constexpr uint16_t kShnXindex = 0xFFFF; // SHN_XINDEX
+inline constexpr uint32_t kPtLoad = 1;         // PT_LOAD
 
 inline host_ref host_of(const elf_reader *r) { return {r->ctx, r->instance, r->services}; }
 

@@ -10,16 +10,22 @@
 
 namespace kq {
 
+// The reader fields that hold a table kind: its class-layout records and
+// their count, its normalised records and theirs, and its cap.
+template <class N, auto Raw, auto RawCount, auto Table, auto Count, uint32_t Cap> struct table_fields {
+    using normalised = N;
+    static constexpr uint32_t cap = Cap;
+    static auto &raw(elf_reader *r) { return r->*Raw; }
+    static uint32_t &raw_count(elf_reader *r) { return r->*RawCount; }
+    static N *&table(elf_reader *r) { return r->*Table; }
+    static uint32_t &count(elf_reader *r) { return r->*Count; }
+};
+
 // e_shnum 0 means extended numbering: the real count is record 0's sh_size,
 // so record 0 is read first and the table again after it.
-struct section_table {
+struct section_table : table_fields<elf_section, &elf_reader::sections_raw, &elf_reader::sections_raw_count,
+                                    &elf_reader::sections, &elf_reader::section_count, kElfMaxSections> {
     template <class C> using record = typename C::shdr;
-    using normalised = elf_section;
-    static constexpr uint32_t cap = kElfMaxSections;
-    static auto &raw(elf_reader *r) { return r->sections_raw; }
-    static uint32_t &raw_count(elf_reader *r) { return r->sections_raw_count; }
-    static elf_section *&table(elf_reader *r) { return r->sections; }
-    static uint32_t &count(elf_reader *r) { return r->section_count; }
     template <class H> static uint64_t offset(const H &h) { return h.e_shoff; }
     // The translations consult the allocated sections over sh_size.
     static bool maps_memory(const elf_section &s) { return s.sh_flags & kShfAlloc; }
@@ -40,14 +46,9 @@ struct section_table {
     }
 };
 
-struct segment_table {
+struct segment_table : table_fields<elf_segment, &elf_reader::segments_raw, &elf_reader::segments_raw_count,
+                                    &elf_reader::segments, &elf_reader::segment_count, kElfMaxSegments> {
     template <class C> using record = typename C::phdr;
-    using normalised = elf_segment;
-    static constexpr uint32_t cap = kElfMaxSegments;
-    static auto &raw(elf_reader *r) { return r->segments_raw; }
-    static uint32_t &raw_count(elf_reader *r) { return r->segments_raw_count; }
-    static elf_segment *&table(elf_reader *r) { return r->segments; }
-    static uint32_t &count(elf_reader *r) { return r->segment_count; }
     template <class H> static uint64_t offset(const H &h) { return h.e_phoff; }
     // The translations consult every record, whatever its type, over p_memsz.
     static bool maps_memory(const elf_segment &) { return true; }
