@@ -22,22 +22,22 @@ inline void store_le32(uint8_t *p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-// Whether [start, start + size) holds address. The end is taken modulo 2^64
-// with no guard: a range whose end wraps past 2^64 holds nothing.
-inline bool range_holds(uint64_t start, uint64_t size, uint64_t address) {
-    return start <= address && address < start + size;
+// Whether [start, start + size) holds address. The end is taken modulo 2^N
+// for the N-bit type of the fields (64 for ELF, 32 for PE) with no guard: a
+// range whose end wraps holds nothing.
+template <class U> inline bool range_holds(U start, U size, U address) {
+    static_assert(sizeof(U) >= sizeof(unsigned), "no promotion to int");
+    return start <= address && address < static_cast<U>(start + size);
 }
 
 // An empty range still names its start: the lookups that accept it say so.
-inline bool empty_range_at(uint64_t start, uint64_t size, uint64_t address) { return size == 0 && address == start; }
+template <class U> inline bool empty_range_at(U start, U size, U address) { return size == 0 && address == start; }
 
 // Whether the bytes [offset, offset + size) lie inside a head of head_size
 // bytes, so they can be copied from it instead of read from the file.
 inline bool fits_in_head(uint64_t offset, uint64_t size, uint64_t head_size) { return offset + size <= head_size; }
 
-// The strict form keeps one spare byte: the NT and NE records are copied from
-// the head only when they end before its last byte, and one that ends exactly
-// at the head's end is read from the file (the host sees that read).
+// Strict, as the NT and NE loaders always were: a record ending at the head's last byte is read (hosts count it).
 inline bool fits_in_head_strictly(uint64_t offset, uint64_t size, uint64_t head_size) {
     return offset + size < head_size;
 }
