@@ -131,10 +131,6 @@ template <class R, class N> void normalise(const R &in, N &out) {
     each_field_pair(in, out, [](const auto &narrow, auto &wide) { wide = narrow; });
 }
 
-}  // namespace kq::elf
-
-namespace kq::elf {
-
 // Normalises count class-layout records; the ELF64 layouts are the normalised
 // records already, so only ELF32 tables are widened field by field.
 template <class R, class N> void normalise_records(const R *raw, N *out, uint64_t count) {
