@@ -72,7 +72,8 @@ struct host_calls {
 struct known_row {
     const char *name;
     std::function<std::vector<entry>()> list;  // null: the host has none
-    std::function<void(kqhost *)> host;         // settings, hidden interfaces, faults (undone before the second call)
+    std::function<void(kqhost *)> host;         // settings, hidden interfaces, faults (undone before the second call;
+                                                // allocation 1 is the scan_file's)
     int32_t match, state;
     host_calls calls;
     int32_t again;  // the second match, with the host as it was set up before
@@ -120,7 +121,7 @@ std::vector<known_row> known_rows() {
          nullptr, 0, 1, {1, 1, 1, 1, 1}, 0, kListOnly},
         // missing resources leave the question open for the next call
         {"no_list", nullptr, nullptr, 0, 0, {1, 1, 0, 0, 0}, 0, {1, 1, 0, 0, 0}},
-        {"no_memory", [] { return std::vector<entry>{fitting(0, 4)}; }, [](kqhost *h) { kqhost_fail_alloc_at(h, 1); }, 0, 0,
+        {"no_memory", [] { return std::vector<entry>{fitting(0, 4)}; }, [](kqhost *h) { kqhost_fail_alloc_at(h, 2); }, 0, 0,
          {1, 1, 1, 0, 0}, 1, {1, 1, 1, 1, 1}},
         {"no_list_interface", [] { return std::vector<entry>{fitting(0, 4)}; },
          [](kqhost *h) { kqhost_hide_interface(h, HOST_IFACE_SIZE_LIST, 1); }, 0, 0, {0, 0, 0, 0, 0}, 0, {0, 0, 0, 0, 0}},
