@@ -46,6 +46,37 @@ void expect_same_key(const bytes &block, std::mt19937 &rng, const std::string &w
     ASSERT_EQ(dec_fast, dec_ref);
 }
 
+// Header fields at and next to the values the rules test. Each alternative
+// of the "one typical field" tests may turn atypical, so that the others
+// decide alone; then one bounded field, and maybe a DOS stub field, takes a
+// value at or next to its bound.
+void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
+    struct field {
+        size_t at;
+        int width;
+        uint32_t values[4];
+    };
+    auto put = [&](size_t at, const field &f, uint32_t v) {
+        if (f.width == 2) xsamples::put16(b, at + f.at, v);
+        else xsamples::put32(b, at + f.at, v);
+    };
+    const size_t s = h + lfanew;
+    static const field typical[] = {{0x48, 4, {4, 3, 5, 0}}, {0x3C, 4, {0x200, 0x400, 0x1F0, 0x1000}},
+                                    {0x68, 4, {0x10000, 0x10001, 0xFFFF, 0}}, {0x74, 4, {16, 17, 15, 0}},
+                                    {0x6C, 4, {0x1000, 0x1001, 0xFFF, 0}}};
+    for (const field &f : typical)
+        if (rng() % 2) put(s, f, f.values[1 + rng() % 3]);
+    static const field bounded[] = {{0x18, 2, {0x10C, 0x10A, 0x20B, 0x10B}}, {0x5C, 2, {0, 1, 3, 4}},
+                                    {0x3C, 4, {0x10, 0xF, 0x1000, 0x1010}},  {0x0C, 4, {1, 0, 0xFFFFFFFF, 2}},
+                                    {0x10, 4, {1, 0, 3, 7}},                 {0x14, 2, {0xE1, 0xDF, 0xE0, 0}},
+                                    {0x16, 2, {0x110, 0x10E, 0x10F, 0}},     {0x04, 2, {0x14D, 0x14B, 0x14C, 0}}};
+    const field &f = bounded[rng() % 8];
+    put(s, f, f.values[rng() % 4]);
+    static const field stub[] = {{0x08, 2, {5, 3, 0, 4}}, {0x0C, 4, {0x1FFFF, 0xFFFE, 0, 0xFFFF}}, {0x18, 2, {0x41, 0x3F, 0, 0x40}}};
+    const field &g = stub[rng() % 3];
+    if (rng() % 4 == 0) put(h, g, g.values[rng() % 4]);
+}
+
 enum scheme { plain, xor1, xor4, xor4_no_mz, xor16, add1, add4, widened, scheme_count };
 const char *const scheme_names[] = {"plain", "xor1", "xor4", "xor4-no-mz", "xor16", "add1", "add4", "widened"};
 
@@ -60,6 +91,7 @@ bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
     // The fields the header needs, and eight zero bytes before the signature.
     memset(&b[h], 0, lfanew + 0x78);
     xsamples::write_header(b, h, lfanew);
+    if (rng() % 2) perturb(b, h, lfanew, rng);
     const uint8_t k = uint8_t(rng() % 255 + 1);
     const uint32_t word = rng() | 0x01010101u;
     switch (s) {
