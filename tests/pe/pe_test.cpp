@@ -95,9 +95,14 @@ std::string windows_digest(kqhost *host, scan_file *f, const bytes &img, int64_t
                            bool faults = false) {
     const int64_t size = int64_t(img.size());
     std::string out;
-    for (int32_t kind : {3, 4, 6, 7, 8, 9, 0, 1, 2, 5, 10, 11, -1})
-        for (int64_t offset : {int64_t(-1), int64_t(-7), int64_t(0), int64_t(100), int64_t(10239), int64_t(10240),
-                               size / 2, size - 10241, size - 10240, size - 5, size, size + 1}) {
+    const std::vector<int32_t> kinds = faults ? std::vector<int32_t>{3, 4, 6, 7, 8, 9}
+                                              : std::vector<int32_t>{3, 4, 6, 7, 8, 9, 0, 1, 2, 5, 10, 11, -1};
+    const std::vector<int64_t> offsets =
+        faults ? std::vector<int64_t>{-1, 0, 100, size / 2, size - 5}
+               : std::vector<int64_t>{-1, -7, 0, 100, 10239, 10240, size / 2, size - 10241, size - 10240, size - 5,
+                                      size, size + 1};
+    for (int32_t kind : kinds)
+        for (int64_t offset : offsets) {
             uint64_t got = 7, position = 7;
             const uint8_t *w = call<SLOT_FILE_GET_WINDOW>(kqhost_api(host), f, kind, offset, &got, &position);
             const window_model m = expected_window(kind, offset, size, raw, aligned);
@@ -282,7 +287,9 @@ class PeFiles : public ModuleTest, public ::testing::WithParamInterface<pe_row> 
 TEST_P(PeFiles, HeadersAndWindows) {
     const pe_row &r = GetParam();
     scan_file *f = create(r.image);
-    if (*r.headers) EXPECT_EQ(headers_digest(host_, f, r.image), r.headers);
+    if (*r.headers) {
+        EXPECT_EQ(headers_digest(host_, f, r.image), r.headers);
+    }
     windows_digest(host_, create(r.image), r.image, r.raw, r.aligned);
 }
 
