@@ -17,10 +17,11 @@ bytes numbered(size_t n) {
 // Slot 4 in the order a host meets it: the if-loaded kinds before and after
 // the loads, each load twice. "kind=size" for a region holding the file's
 // first (head) or last (tail) bytes, "kind!" for one that does not, "kind-"
-// for null; r= the reads it took.
+// for null; then the reads, plain and zeroed allocations it took.
 std::string regions_digest(kqhost *host, scan_file *f, const bytes &file) {
     const helper_api_entry *api = kqhost_api(host);
-    const uint64_t reads = kqhost_calls(host, KQHOST_CALL_READ);
+    const uint64_t reads = kqhost_calls(host, KQHOST_CALL_READ), plain = kqhost_calls(host, KQHOST_CALL_ALLOC),
+                   zeroed = kqhost_calls(host, KQHOST_CALL_ALLOC_ZEROED);
     std::string out;
     for (int32_t kind : {10, 11, 1, 2, 1,
                          2, 10, 11, 0, 3, 12}) {  // head and tail if loaded, head, tail, twice; others
@@ -35,7 +36,9 @@ std::string regions_digest(kqhost *host, scan_file *f, const bytes &file) {
         else out += "=" + std::to_string(size);
         out += ' ';
     }
-    return out + "r=" + std::to_string(kqhost_calls(host, KQHOST_CALL_READ) - reads);
+    out += "r=" + std::to_string(kqhost_calls(host, KQHOST_CALL_READ) - reads);
+    out += " a=" + std::to_string(kqhost_calls(host, KQHOST_CALL_ALLOC) - plain);
+    return out + " z=" + std::to_string(kqhost_calls(host, KQHOST_CALL_ALLOC_ZEROED) - zeroed);
 }
 
 struct region_row {
@@ -46,12 +49,12 @@ struct region_row {
 };
 
 const region_row kRegionRows[] = {
-    {"empty", 0, 0, "10- 11- 1- 2- 1- 2- 10- 11- 0- 3- 12- r=2"},
-    {"short", 100, 0, "10- 11- 1=100 2=100 1=100 2=100 10=100 11=100 0- 3- 12- r=2"},
-    {"one_region", 20480, 0, "10- 11- 1=20480 2=20480 1=20480 2=20480 10=20480 11=20480 0- 3- 12- r=2"},
-    {"one_byte_more", 20481, 0, "10- 11- 1=20480 2=20480 1=20480 2=20480 10=20480 11=20480 0- 3- 12- r=2"},
-    {"long", 50000, 0, "10- 11- 1=20480 2=20480 1=20480 2=20480 10=20480 11=20480 0- 3- 12- r=2"},
-    {"short_reads", 30000, 1000, "10- 11- 1=1000 2! 1=1000 2! 10=1000 11! 0- 3- 12- r=2"},
+    {"empty", 0, 0, "10- 11- 1- 2- 1- 2- 10- 11- 0- 3- 12- r=2 a=1 z=3"},
+    {"short", 100, 0, "10- 11- 1=100 2=100 1=100 2=100 10=100 11=100 0- 3- 12- r=2 a=1 z=3"},
+    {"one_region", 20480, 0, "10- 11- 1=20480 2=20480 1=20480 2=20480 10=20480 11=20480 0- 3- 12- r=2 a=1 z=3"},
+    {"one_byte_more", 20481, 0, "10- 11- 1=20480 2=20480 1=20480 2=20480 10=20480 11=20480 0- 3- 12- r=2 a=1 z=3"},
+    {"long", 50000, 0, "10- 11- 1=20480 2=20480 1=20480 2=20480 10=20480 11=20480 0- 3- 12- r=2 a=1 z=3"},
+    {"short_reads", 30000, 1000, "10- 11- 1=1000 2! 1=1000 2! 10=1000 11! 0- 3- 12- r=2 a=1 z=3"},
 };
 
 class Regions : public ModuleTest, public ::testing::WithParamInterface<region_row> {};
