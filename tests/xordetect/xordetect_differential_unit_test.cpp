@@ -238,7 +238,8 @@ TEST(XorDetectDifferential, DenseCandidates) {
 }
 
 // The rarer paths: the repair at size - 511, the repair through the raw
-// e_lfanew, the repeated-word rule hidden by a decoy run.
+// e_lfanew, the repeated-word rule hidden by a decoy run, a one-byte decode
+// overtaken by a whole-buffer one.
 TEST(XorDetectDifferential, ConstructedPaths) {
     std::mt19937 rng(7);
     const uint32_t key = 0x9C2B5E13;
@@ -262,6 +263,13 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::xor_words(decoy, key);
     memset(&decoy[0], 0x11, 16);
     expect_same_scan(decoy, rng, "decoy run");
+    // a one-byte candidate whose header fails, then a four-byte key: of the
+    // first decode only the bytes past the whole decode's end last
+    bytes pending(1024, 0);
+    xsamples::write_header(pending, 0x100);
+    xsamples::xor_words(pending, key);
+    pending[8] = 'M' ^ 0x33, pending[9] = 'Z' ^ 0x33, pending[8 + 0x3E] = pending[8 + 0x3F] = 0x33;
+    expect_same_scan(pending, rng, "pending one-byte decode");
 }
 
 TEST(XorDetectDifferential, FindKeyOnBlocks) {
