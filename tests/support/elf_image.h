@@ -14,6 +14,11 @@ namespace kqtest {
 
 struct elf_image {
     struct section {
+        section(std::string name_ = "", uint32_t type_ = 1, uint64_t flags_ = 0, uint64_t addr_ = 0,
+                uint64_t offset_ = 0, uint64_t size_ = 0, uint32_t link_ = 0, uint32_t info_ = 0,
+                uint64_t align_ = 1, uint64_t entsize_ = 0)
+            : name(name_), type(type_), flags(flags_), addr(addr_), offset(offset_), size(size_), link(link_),
+              info(info_), align(align_), entsize(entsize_) {}
         std::string name;
         uint32_t type = 1;
         uint64_t flags = 0, addr = 0, offset = 0, size = 0;
@@ -22,6 +27,10 @@ struct elf_image {
         std::optional<uint32_t> name_offset;  // default: where the name was placed
     };
     struct segment {
+        segment(uint32_t type_ = 1, uint32_t flags_ = 5, uint64_t offset_ = 0, uint64_t vaddr_ = 0,
+                uint64_t paddr_ = 0, uint64_t filesz_ = 0, uint64_t memsz_ = 0, uint64_t align_ = 0x1000)
+            : type(type_), flags(flags_), offset(offset_), vaddr(vaddr_), paddr(paddr_), filesz(filesz_),
+              memsz(memsz_), align(align_) {}
         uint32_t type = 1, flags = 5;
         uint64_t offset = 0, vaddr = 0, paddr = 0, filesz = 0, memsz = 0, align = 0x1000;
     };
