@@ -216,6 +216,11 @@ TEST_F(Containers, DeleteReleases) {
         add(owner, &tree, &placeholder, pool);
         tree.roots[7]->item = nullptr;  // a null item is never released
         const helper_tree before = tree;
+        kqhost_reset_counters(host_);
+        erase_str(nullptr, &list, row.flag, nullptr), erase_2str(nullptr, &pairs, row.flag, nullptr);
+        erase(nullptr, &tree, row.flag, nullptr), erase(owner, nullptr, row.flag, nullptr);
+        EXPECT_EQ(calls(KQHOST_CALL_FREE), 0u) << "no owner: nothing is deleted";
+        EXPECT_EQ(list.count + pairs.count, 5u);
         for (auto [erase_one, frees] : {std::pair<std::function<void()>, uint64_t>{[&] { erase_str(owner, &list, row.flag, pool); }, row.list_frees},
                                         {[&] { erase_2str(owner, &pairs, row.flag, pool); }, row.pair_frees},
                                         {[&] { erase(owner, &tree, row.flag, pool); }, row.tree_frees}}) {

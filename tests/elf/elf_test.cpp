@@ -392,6 +392,16 @@ TEST_F(ModuleTest, ElfReaderLife) {
     const uint64_t allocs = allocations(host_);
     EXPECT_EQ(call<SLOT_ELF_READER_GET>(api_, g), nullptr);
     EXPECT_EQ(allocations(host_), allocs);
+    // one null-argument row per slot that takes an out pointer
+    uint32_t n = 0;
+    EXPECT_EQ(call<SLOT_ELF_GET_SECTION_TABLE>(api_, r, nullptr, &n), -1);
+    EXPECT_EQ(call<SLOT_ELF_GET_SEGMENT_TABLE>(api_, r, nullptr, &n), -1);
+    EXPECT_EQ(call<SLOT_ELF_GET_SECTION_BY_INDEX>(api_, r, 0, nullptr), -1);
+    EXPECT_EQ(call<SLOT_ELF_GET_SEGMENT_BY_INDEX>(api_, r, 0, nullptr), -1);
+    EXPECT_EQ(call<SLOT_ELF_GET_HEADER>(api_, r, nullptr), -1);
+    EXPECT_EQ(call<SLOT_ELF_GET_SECTION_BY_NAME>(api_, r, nullptr, &last), -1);
+    EXPECT_EQ(call<SLOT_ELF_GET_SECTION_NAME>(api_, r, nullptr), nullptr);
+    EXPECT_EQ(call<SLOT_ELF_GET_LAST_ERROR>(api_, r), 0) << "refused without a code";
     EXPECT_EQ(call<SLOT_ELF_READER_GET>(api_, nullptr), nullptr);
     EXPECT_EQ(call<SLOT_ELF_GET_LAST_ERROR>(api_, nullptr), -1);
     EXPECT_EQ(call<SLOT_ELF_CHECK>(api_, nullptr, 0), -1);

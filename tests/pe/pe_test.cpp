@@ -23,12 +23,14 @@ bool from_file(const uint8_t *p, const bytes &img, uint64_t at, uint64_t n) {
 
 // Slots 6-11 and 18, each asked twice: "name" for a record that holds the
 // file's bytes, "name!" for one that does not, "-" for null; "=n" the count
-// a table slot reported ("?" when left alone); r= the reads it took.
+// a table slot reported ("?" when left alone); r= and a= the reads and
+// allocations it took.
 std::string headers_digest(kqhost *host, scan_file *f, const bytes &img) {
     const helper_api_entry *api = kqhost_api(host);
     const uint64_t lfanew = img.size() >= 64 ? get32(&img[PE_DOS_E_LFANEW]) : 0;
     const uint64_t table = lfanew + 24 + (lfanew + 22 <= img.size() ? get16(&img[lfanew + 20]) : 0);
-    const uint64_t reads = kqhost_calls(host, KQHOST_CALL_READ) + kqhost_calls(host, KQHOST_CALL_READ_AT);
+    const uint64_t reads = kqhost_calls(host, KQHOST_CALL_READ) + kqhost_calls(host, KQHOST_CALL_READ_AT),
+                   allocs = allocations(host);
     // The overlay first: it loads the headers and the table itself.
     uint64_t size = 99;
     const uint64_t offset = call<SLOT_PE_GET_OVERLAY>(api, f, &size);
@@ -56,7 +58,7 @@ std::string headers_digest(kqhost *host, scan_file *f, const bytes &img) {
     record("ne", [&] { return call<SLOT_PE_GET_NE_HEADER>(api, f); }, lfanew, PE_NE_HEADER_SIZE);
     out += "ov=" + std::to_string(offset) + "+" + std::to_string(size);
     const uint64_t taken = kqhost_calls(host, KQHOST_CALL_READ) + kqhost_calls(host, KQHOST_CALL_READ_AT) - reads;
-    return out + " r=" + std::to_string(taken);
+    return out + " r=" + std::to_string(taken) + " a=" + std::to_string(allocations(host) - allocs);
 }
 
 // Where a window's bytes must come from: the first file offset it holds,
@@ -188,90 +190,88 @@ struct pe_row {
 
 void PrintTo(const pe_row &r, std::ostream *os) { *os << r.name; }
 
-const char *const kNone = "- - -=? - -=? - ov=0+0 r=1";
-const char *const kDosOnly = "dos - -=? - -=? - ov=0+0 r=4";  // e_lfanew beyond the file
 
 std::vector<pe_row> pe_rows() {
     return {
-        {"pe32", build_pe(two_sections()), "dos nt32 sec32=2 - -=? - ov=4096+0 r=1", 0x410, 0x410},
-        {"pe32plus", build_pe(two_sections(true)), "dos - -=? nt64 sec64=2 - ov=4096+0 r=1", -1, -1},
-        {"signature_MY", with(build_pe(two_sections()), 0, {'M', 'Y'}), "dos nt32 sec32=2 - -=? - ov=4096+0 r=1",
+        {"pe32", build_pe(two_sections()), "dos nt32 sec32=2 - -=? - ov=4096+0 r=1 a=9", 0x410, 0x410},
+        {"pe32plus", build_pe(two_sections(true)), "dos - -=? nt64 sec64=2 - ov=4096+0 r=1 a=9", -1, -1},
+        {"signature_MY", with(build_pe(two_sections()), 0, {'M', 'Y'}), "dos nt32 sec32=2 - -=? - ov=4096+0 r=1 a=9",
          0x410, 0x410},
-        {"signature_ZM", with(build_pe(two_sections()), 0, {'Z', 'M'}), "dos nt32 sec32=2 - -=? - ov=4096+0 r=1",
+        {"signature_ZM", with(build_pe(two_sections()), 0, {'Z', 'M'}), "dos nt32 sec32=2 - -=? - ov=4096+0 r=1 a=9",
          0x410, 0x410},
-        {"signature_Mz", with(build_pe(two_sections()), 0, {'M', 'z'}), kNone, -1, -1},
-        {"signature_YM", with(build_pe(two_sections()), 0, {'Y', 'M'}), kNone, -1, -1},
-        {"nt_signature_PX", with(build_pe(two_sections()), 0x81, {'X'}), "dos - -=? - -=? - ov=0+0 r=1", -1, -1},
-        {"nt_signature_PE1", with(build_pe(two_sections()), 0x82, {1}), "dos - -=? - -=? - ov=0+0 r=1", -1, -1},
-        {"ne", build_ne(), "dos - -=? - -=? ne ov=0+0 r=1", -1, -1},
-        {"ne_beyond_head", build_ne(30000, 30064), "dos - -=? - -=? ne ov=0+0 r=4", -1, -1},
-        {"ne_cut_short", build_ne(30000, 30063), "dos - -=? - -=? - ov=0+0 r=4", -1, -1},
-        {"ne_signature_after_read", with(build_ne(30000, 30064), 30001, {'X'}), "dos - -=? - -=? - ov=0+0 r=4", -1,
+        {"signature_Mz", with(build_pe(two_sections()), 0, {'M', 'z'}), "- - -=? - -=? - ov=0+0 r=1 a=5", -1, -1},
+        {"signature_YM", with(build_pe(two_sections()), 0, {'Y', 'M'}), "- - -=? - -=? - ov=0+0 r=1 a=5", -1, -1},
+        {"nt_signature_PX", with(build_pe(two_sections()), 0x81, {'X'}), "dos - -=? - -=? - ov=0+0 r=1 a=6", -1, -1},
+        {"nt_signature_PE1", with(build_pe(two_sections()), 0x82, {1}), "dos - -=? - -=? - ov=0+0 r=1 a=8", -1, -1},
+        {"ne", build_ne(), "dos - -=? - -=? ne ov=0+0 r=1 a=7", -1, -1},
+        {"ne_beyond_head", build_ne(30000, 30064), "dos - -=? - -=? ne ov=0+0 r=4 a=9", -1, -1},
+        {"ne_cut_short", build_ne(30000, 30063), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
+        {"ne_signature_after_read", with(build_ne(30000, 30064), 30001, {'X'}), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1,
          -1},
-        {"ne_lower_case_z", with(build_ne(), 1, {'z'}), kNone, -1, -1},
-        {"size63", small(false, 63), kNone, -1, -1},
-        {"size64", small(false, 64), "dos - -=? - -=? - ov=0+0 r=1", -1, -1},
-        {"size127", build_ne(0x40, 127), "dos - -=? - -=? - ov=0+0 r=1", -1, -1},
-        {"size128", build_ne(0x40, 128), "dos - -=? - -=? ne ov=0+0 r=2", -1, -1},
-        {"size311", small(false, 311), "dos - -=? - -=? - ov=0+0 r=1", -1, -1},
-        {"size312", small(false, 312), "dos nt32 -=? - -=? - ov=0+0 r=2", -1, -1},
-        {"size327", small(true, 327), "dos - -=? - -=? - ov=0+0 r=1", -1, -1},
-        {"size328", small(true, 328), "dos - -=? nt64 -=? - ov=0+0 r=2", -1, -1},
+        {"ne_lower_case_z", with(build_ne(), 1, {'z'}), "- - -=? - -=? - ov=0+0 r=1 a=5", -1, -1},
+        {"size63", small(false, 63), "- - -=? - -=? - ov=0+0 r=1 a=5", -1, -1},
+        {"size64", small(false, 64), "dos - -=? - -=? - ov=0+0 r=1 a=6", -1, -1},
+        {"size127", build_ne(0x40, 127), "dos - -=? - -=? - ov=0+0 r=1 a=6", -1, -1},
+        {"size128", build_ne(0x40, 128), "dos - -=? - -=? ne ov=0+0 r=2 a=7", -1, -1},
+        {"size311", small(false, 311), "dos - -=? - -=? - ov=0+0 r=1 a=6", -1, -1},
+        {"size312", small(false, 312), "dos nt32 -=? - -=? - ov=0+0 r=2 a=7", -1, -1},
+        {"size327", small(true, 327), "dos - -=? - -=? - ov=0+0 r=1 a=7", -1, -1},
+        {"size328", small(true, 328), "dos - -=? nt64 -=? - ov=0+0 r=2 a=8", -1, -1},
         // e_lfanew + 248 equal to the head's size is read from the file, one less is not
         {"record_ends_at_head_end", pe(+[](pe_spec &s) { s.sections = {}, s.lfanew = 400 - 248, s.file_size = 400; }),
-         "dos nt32 -=? - -=? - ov=0+0 r=3", -1, -1},
+         "dos nt32 -=? - -=? - ov=0+0 r=3 a=8", -1, -1},
         {"record_inside_head", pe(+[](pe_spec &s) { s.sections = {}, s.lfanew = 400 - 249, s.file_size = 400; }),
-         "dos nt32 -=? - -=? - ov=0+0 r=2", -1, -1},
+         "dos nt32 -=? - -=? - ov=0+0 r=2 a=8", -1, -1},
         {"headers_beyond_head",
          pe(+[](pe_spec &s) { s.lfanew = 30000, s.sections = {{0x100, 0x1000, 0x200, 0x8000}}; }),
-         "dos nt32 sec32=1 - -=? - ov=33280+0 r=5", 0x8010, 0x8010},
+         "dos nt32 sec32=1 - -=? - ov=33280+0 r=5 a=10", 0x8010, 0x8010},
         {"file_ends_in_nt_headers",
          pe(+[](pe_spec &s) { s.lfanew = 30000, s.sections = {{0x100, 0x1000, 0x200, 0x8000}}, s.file_size = 30100; }),
-         "dos - -=? - -=? - ov=0+0 r=4", -1, -1},
-        {"lfanew_ffffffff", with_lfanew(0xFFFFFFFF), kDosOnly, -1, -1},
-        {"lfanew_80000000", with_lfanew(0x80000000), kDosOnly, -1, -1},
-        {"lfanew_20479", with_lfanew(20479), kDosOnly, -1, -1},
+         "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
+        {"lfanew_ffffffff", with_lfanew(0xFFFFFFFF), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
+        {"lfanew_80000000", with_lfanew(0x80000000), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
+        {"lfanew_20479", with_lfanew(20479), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
         {"sections_capped_at_256",
          pe(+[](pe_spec &s) { s.sections.assign(300, section_spec{0x10, 0x1000, 0x10, 0x400}); }),
-         "dos nt32 sec32=256 - -=? - ov=1040+11336 r=1", -1, -1},
-        {"no_sections", pe(+[](pe_spec &s) { s.sections = {}; }), "dos nt32 -=? - -=? - ov=0+0 r=3", -1, -1},
+         "dos nt32 sec32=256 - -=? - ov=1040+11336 r=1 a=9", -1, -1},
+        {"no_sections", pe(+[](pe_spec &s) { s.sections = {}; }), "dos nt32 -=? - -=? - ov=0+0 r=3 a=8", -1, -1},
         {"table_cut_by_end_of_file",
          pe(+[](pe_spec &s) {
              s.lfanew = 20000;
              s.sections = {{0x100, 0x1000, 0x100, 0x200}, {0x100, 0x2000, 0x100, 0x300}, {0x100, 0x3000, 0x100, 0x400}};
              s.file_size = section_table_offset(s) + 50;
          }),
-         "dos nt32 sec32=3 - -=? - ov=768+19530 r=2", 0x210, 0x210},
+         "dos nt32 sec32=3 - -=? - ov=768+19530 r=2 a=9", 0x210, 0x210},
         // the overlay: behind the section whose raw data ends last, wrapping like the fields
         {"overlay_behind_sections",
          pe(+[](pe_spec &s) { s.sections = {{0x100, 0x1000, 0x1000, 0x4000}, {0, 0x2000, 0x200, 0x400}}, s.file_size = 0x6000; }),
-         "dos nt32 sec32=2 - -=? - ov=20480+4096 r=1", 0x4010, 0x4010},
+         "dos nt32 sec32=2 - -=? - ov=20480+4096 r=1 a=9", 0x4010, 0x4010},
         {"overlay_pe32plus", [] {
              pe_spec s = two_sections(true);
              s.sections = {{0x100, 0x1000, 0x1000, 0x4000}};
              s.file_size = 0x6000;
              return build_pe(s);
-         }(), "dos - -=? nt64 sec64=1 - ov=20480+4096 r=1", -1, -1},
+         }(), "dos - -=? nt64 sec64=1 - ov=20480+4096 r=1 a=9", -1, -1},
         {"overlay_past_file_end", pe(+[](pe_spec &s) { s.sections = {{0x100, 0x1000, 0x1000, 0x1000}}, s.file_size = 0x1FFF; }),
-         "dos nt32 sec32=1 - -=? - ov=0+0 r=1", 0x1010, 0x1010},
+         "dos nt32 sec32=1 - -=? - ov=0+0 r=1 a=9", 0x1010, 0x1010},
         {"overlay_all_zero", pe(+[](pe_spec &s) { s.sections = {{0x100, 0x1000, 0, 0}, {0x100, 0x2000, 0, 0}}, s.file_size = 0x900; }),
-         "dos nt32 sec32=2 - -=? - ov=0+2304 r=1", 0x10, 0x10},
+         "dos nt32 sec32=2 - -=? - ov=0+2304 r=1 a=9", 0x10, 0x10},
         {"overlay_wrapping_end",
          pe(+[](pe_spec &s) { s.sections = {{0x100, 0x1000, 0x200, 0xFFFFFF00}, {0, 0x2000, 0x100, 0x400}}, s.file_size = 0x900; }),
-         "dos nt32 sec32=2 - -=? - ov=1280+1024 r=1", -240, -496},
-        {"real_pe32_dll", real_file("nsis-dialer.dll"), "dos nt32 sec32=7 - -=? - ov=6656+0 r=1", 1024, 1024},
-        {"real_pe32plus_efi", real_file("efitools-setnull.efi"), "dos - -=? nt64 sec64=5 - ov=3584+241 r=1", -1, -1},
-        {"not_an_executable", numbered(3000), kNone, -1, -1},
-        {"one_region", numbered(REGION_SIZE), kNone, -1, -1},
-        {"unaligned_entry", build_pe(unaligned_entry()), "dos nt32 sec32=1 - -=? - ov=589840+458736 r=1", 0x80110,
+         "dos nt32 sec32=2 - -=? - ov=1280+1024 r=1 a=9", -240, -496},
+        {"real_pe32_dll", real_file("nsis-dialer.dll"), "dos nt32 sec32=7 - -=? - ov=6656+0 r=1 a=9", 1024, 1024},
+        {"real_pe32plus_efi", real_file("efitools-setnull.efi"), "dos - -=? nt64 sec64=5 - ov=3584+241 r=1 a=9", -1, -1},
+        {"not_an_executable", numbered(3000), "- - -=? - -=? - ov=0+0 r=1 a=5", -1, -1},
+        {"one_region", numbered(REGION_SIZE), "- - -=? - -=? - ov=0+0 r=1 a=5", -1, -1},
+        {"unaligned_entry", build_pe(unaligned_entry()), "dos nt32 sec32=1 - -=? - ov=589840+458736 r=1 a=9", 0x80110,
          0x80100},
-        {"aligned_entry", build_pe(unaligned_entry(0x80000)), "dos nt32 sec32=1 - -=? - ov=589824+458752 r=1",
+        {"aligned_entry", build_pe(unaligned_entry(0x80000)), "dos nt32 sec32=1 - -=? - ov=589824+458752 r=1 a=9",
          0x80100, 0x80100},
         {"entry_pe32plus", [] {
              pe_spec s = unaligned_entry();
              s.plus = true;
              return build_pe(s);
-         }(), "dos - -=? nt64 sec64=1 - ov=589840+458736 r=1", -1, -1},
+         }(), "dos - -=? nt64 sec64=1 - ov=589840+458736 r=1 a=9", -1, -1},
         // where the aligned entry lies: pointers on a 512-byte boundary, a zero
         // alignment and pointers already aligned are left alone; a raw size
         // grows to whole units, and one that is whole already does not

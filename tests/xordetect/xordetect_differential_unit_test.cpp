@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "module/slots.h"
 #include "xordetect/xordetect_oracle.h"
@@ -46,33 +47,38 @@ void expect_same_key(const bytes &block, std::mt19937 &rng, const std::string &w
     ASSERT_EQ(dec_fast, dec_ref);
 }
 
-// Header fields at and next to the values the rules test. Each alternative
-// of the "one typical field" tests may turn atypical, so that the others
-// decide alone; then one bounded field, and maybe a DOS stub field, takes a
-// value at or next to its bound.
+// Header fields at and next to the values the rules test. In each group of
+// alternatives ("one typical field", "one field that matches the key") often
+// only one stays typical, so that it decides alone; then one bounded field,
+// and maybe a DOS stub field, takes a value at or next to its bound.
 void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
     struct field {
         size_t at;
         int width;
-        uint32_t values[4];
+        uint32_t values[4];  // the typical value first
     };
     auto put = [&](size_t at, const field &f, uint32_t v) {
         if (f.width == 2) xsamples::put16(b, at + f.at, v);
         else xsamples::put32(b, at + f.at, v);
     };
     const size_t s = h + lfanew;
-    static const field typical[] = {{0x48, 4, {4, 3, 5, 0}}, {0x3C, 4, {0x200, 0x400, 0x1F0, 0x1000}},
-                                    {0x68, 4, {0x10000, 0x10001, 0xFFFF, 0}}, {0x74, 4, {16, 17, 15, 0}},
-                                    {0x6C, 4, {0x1000, 0x1001, 0xFFF, 0}}};
-    for (const field &f : typical)
-        if (rng() % 2) put(s, f, f.values[1 + rng() % 3]);
-    static const field bounded[] = {{0x18, 2, {0x10C, 0x10A, 0x20B, 0x10B}}, {0x5C, 2, {0, 1, 3, 4}},
-                                    {0x3C, 4, {0x10, 0xF, 0x1000, 0x1010}},  {0x0C, 4, {1, 0, 0xFFFFFFFF, 2}},
-                                    {0x10, 4, {1, 0, 3, 7}},                 {0x14, 2, {0xE1, 0xDF, 0xE0, 0}},
-                                    {0x16, 2, {0x110, 0x10E, 0x10F, 0}},     {0x04, 2, {0x14D, 0x14B, 0x14C, 0}}};
-    const field &f = bounded[rng() % 8];
+    static const std::vector<field> groups[] = {
+        {{0x48, 4, {4, 3, 5, 0}}, {0x3C, 4, {0x200, 0x400, 0x1F0, 0x1000}}, {0x68, 4, {0x10000, 0x10001, 0xFFFF, 0}},
+         {0x74, 4, {16, 17, 15, 0}}, {0x6C, 4, {0x1000, 0x1001, 0xFFF, 0}}},
+        {{0x0C, 4, {0, 1, 0xFFFFFFFF, 2}}, {0x10, 4, {0, 1, 3, 7}}, {0x14, 2, {0xE0, 0xE1, 0xDF, 0}},
+         {0x16, 2, {0x10F, 0x110, 0x10E, 0}}}};
+    for (const std::vector<field> &group : groups) {
+        const size_t keep = rng() % 2 ? rng() % group.size() : group.size();  // size: each at random
+        for (size_t j = 0; j < group.size(); j++)
+            if (j != keep && (keep < group.size() || rng() % 2)) put(s, group[j], group[j].values[1 + rng() % 3]);
+    }
+    static const field bounded[] = {{0x18, 2, {0x10B, 0x10C, 0x10A, 0x20B}}, {0x5C, 2, {2, 1, 3, 4}},
+                                    {0x3C, 4, {0x200, 0x10, 0xF, 0x1010}},  {0x04, 2, {0x14C, 0x14D, 0x14B, 0}},
+                                    {0x5C, 2, {2, 0, 3, 1}}};
+    const field &f = bounded[rng() % 5];
     put(s, f, f.values[rng() % 4]);
-    static const field stub[] = {{0x08, 2, {5, 3, 0, 4}}, {0x0C, 4, {0x1FFFF, 0xFFFE, 0, 0xFFFF}}, {0x18, 2, {0x41, 0x3F, 0, 0x40}}};
+    static const field stub[] = {{0x08, 2, {4, 5, 3, 0}}, {0x0C, 4, {0xFFFF, 0x1FFFF, 0xFFFE, 0}},
+                                 {0x18, 2, {0x40, 0x41, 0x3F, 0}}};
     const field &g = stub[rng() % 3];
     if (rng() % 4 == 0) put(h, g, g.values[rng() % 4]);
 }
@@ -270,6 +276,15 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::xor_words(pending, key);
     pending[8] = 'M' ^ 0x33, pending[9] = 'Z' ^ 0x33, pending[8 + 0x3E] = pending[8 + 0x3F] = 0x33;
     expect_same_scan(pending, rng, "pending one-byte decode");
+    // a header only the repeated-word rule finds (its fields fail the
+    // candidate tests), the only run of the key word at the last place the
+    // rule looks
+    bytes last = xsamples::random_bytes(1024, rng);
+    xsamples::write_header(last, 0x40);
+    xsamples::put16(last, 0x40 + 0x80 + 0x5C, 0);
+    memset(&last[1024 - 20], 0, 16);
+    xsamples::xor_words(last, key);
+    expect_same_scan(last, rng, "rule at the last place");
 }
 
 TEST(XorDetectDifferential, FindKeyOnBlocks) {
