@@ -230,6 +230,7 @@ std::vector<pe_row> pe_rows() {
          "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
         {"lfanew_ffffffff", with_lfanew(0xFFFFFFFF), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
         {"lfanew_80000000", with_lfanew(0x80000000), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
+        {"signature_ends_the_head", with_lfanew(1022), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},  // no quick test: read from the file
         {"lfanew_20479", with_lfanew(20479), "dos - -=? - -=? - ov=0+0 r=4 a=9", -1, -1},
         {"sections_capped_at_256",
          pe(+[](pe_spec &s) { s.sections.assign(300, section_spec{0x10, 0x1000, 0x10, 0x400}); }),
