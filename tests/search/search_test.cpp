@@ -12,15 +12,15 @@ namespace {
 
 struct variant {
     const char *name;
-    int slot;
+    search_buffer_fn (*slot)(const helper_api_entry *);  // the four share one function type
     bool nocase, scrambled;
 };
 
 const variant kVariants[] = {
-    {"nocase", SLOT_SEARCH_BUFFER_NOCASE, true, false},
-    {"exact", SLOT_SEARCH_BUFFER, false, false},
-    {"scrambled_nocase", SLOT_SEARCH_BUFFER_SCRAMBLED_NOCASE, true, true},
-    {"scrambled", SLOT_SEARCH_BUFFER_SCRAMBLED, false, true},
+    {"nocase", kqhelp::slot<SLOT_SEARCH_BUFFER_NOCASE>, true, false},
+    {"exact", kqhelp::slot<SLOT_SEARCH_BUFFER>, false, false},
+    {"scrambled_nocase", kqhelp::slot<SLOT_SEARCH_BUFFER_SCRAMBLED_NOCASE>, true, true},
+    {"scrambled", kqhelp::slot<SLOT_SEARCH_BUFFER_SCRAMBLED>, false, true},
 };
 
 class Search : public ModuleTest, public ::testing::WithParamInterface<variant> {
@@ -35,8 +35,7 @@ protected:
         return find(buffer, pattern, 0, int32_t(buffer.size()));
     }
     int32_t raw(const void *buffer, const void *pattern, int32_t m, int32_t offset, int32_t length) {
-        auto fn = reinterpret_cast<search_buffer_fn>(api_[GetParam().slot]);  // the four share one type
-        return fn(ctx(), instance(), static_cast<const uint8_t *>(buffer), static_cast<const uint8_t *>(pattern), m,
+        return GetParam().slot(api_)(ctx(), instance(), static_cast<const uint8_t *>(buffer), static_cast<const uint8_t *>(pattern), m,
                   offset, length);
     }
     int32_t model(const std::string &buffer, const std::string &pattern, int32_t offset, int32_t length) {
@@ -47,7 +46,7 @@ protected:
 // Random regions of random texts over small alphabets (many partial
 // matches, letters that fold and neighbours that do not) and all bytes.
 TEST_P(Search, AgreesWithNaiveSearch) {
-    std::mt19937 rng(777 + GetParam().slot);
+    std::mt19937 rng(777 + int(GetParam().nocase) + 2 * int(GetParam().scrambled));
     const std::string alphabets[] = {"ab", "aAbB@[`{", "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"};
     for (int round = 0; round < 2000; round++) {
         auto byte = [&]() -> char {
@@ -95,8 +94,7 @@ TEST_P(Search, TextsFullOfCandidates) {
 TEST_P(Search, BadArguments) {
     const char buffer[] = "xxabcxabc", pattern[] = "abc";
     const std::string longest(256, 'z');
-    EXPECT_EQ(reinterpret_cast<search_buffer_fn>(api_[GetParam().slot])(
-                  nullptr, instance(), reinterpret_cast<const uint8_t *>(buffer),
+    EXPECT_EQ(GetParam().slot(api_)(nullptr, instance(), reinterpret_cast<const uint8_t *>(buffer),
                   reinterpret_cast<const uint8_t *>(pattern), 3, 0, 9), -2);
     EXPECT_EQ(raw(buffer, pattern, 3, -1, 9), -2);
     EXPECT_EQ(raw(buffer, pattern, 3, 0, -1), -2);
