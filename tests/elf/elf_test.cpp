@@ -264,6 +264,8 @@ std::vector<elf_row> elf_rows() {
     };
 }
 
+void PrintTo(const elf_row &r, std::ostream *os) { *os << r.name; }
+
 class ElfFiles : public ModuleTest, public ::testing::WithParamInterface<elf_row> {};
 
 TEST_P(ElfFiles, Walk) {

@@ -57,6 +57,8 @@ const region_row kRegionRows[] = {
     {"short_reads", 30000, 1000, "10- 11- 1=1000 2! 1=1000 2! 10=1000 11! 0- 3- 12- r=2 a=1 z=3"},
 };
 
+void PrintTo(const region_row &r, std::ostream *os) { *os << r.name; }
+
 class Regions : public ModuleTest, public ::testing::WithParamInterface<region_row> {};
 
 TEST_P(Regions, HeadAndTail) {
