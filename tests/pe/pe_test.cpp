@@ -268,6 +268,11 @@ std::vector<pe_row> pe_rows() {
          0x80100},
         {"aligned_entry", build_pe(unaligned_entry(0x80000)), "dos nt32 sec32=1 - -=? - ov=589824+458752 r=1 a=9",
          0x80100, 0x80100},
+        {"entry_in_second_section", [] {
+             pe_spec s = unaligned_entry();
+             s.sections.insert(s.sections.begin(), {0x100, 0x400, 0x100, 0x210});
+             return build_pe(s);
+         }(), "dos nt32 sec32=2 - -=? - ov=589840+458736 r=1 a=9", 0x80110, 0x80100},
         {"entry_pe32plus", [] {
              pe_spec s = unaligned_entry();
              s.plus = true;

@@ -91,7 +91,7 @@ bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
     bytes b = noisy ? xsamples::random_bytes(size, rng) : bytes(size, 0);
     const size_t room = size - 512;
     size_t h = room ? rng() % (room + 1) : 0;
-    if (s == xor4 || s == xor4_no_mz || s == xor16) h &= ~size_t(s == xor16 ? 15 : 3);
+    if (s == xor4 || s == xor4_no_mz) h &= ~size_t(3);  // sixteen-byte keys find headers at any offset
     const uint32_t lfanew = 0x80 + 8 * (rng() % 16);
     if (h + lfanew + 0x80 > size) h = 0;
     // The fields the header needs, and eight zero bytes before the signature.
@@ -276,6 +276,11 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::xor_words(pending, key);
     pending[8] = 'M' ^ 0x33, pending[9] = 'Z' ^ 0x33, pending[8 + 0x3E] = pending[8 + 0x3F] = 0x33;
     expect_same_scan(pending, rng, "pending one-byte decode");
+    // a one-byte candidate whose header fails, before a one-byte-XOR header
+    bytes second = xsamples::plain_image(1024, 0x100);
+    xsamples::xor_bytes(second, 0x5A);
+    second[8] = 'M' ^ 0x33, second[9] = 'Z' ^ 0x33, second[8 + 0x3E] = second[8 + 0x3F] = 0x33;
+    expect_same_scan(second, rng, "one-byte header after a failed candidate");
     // a header only the repeated-word rule finds (its fields fail the
     // candidate tests), the only run of the key word at the last place the
     // rule looks
