@@ -155,13 +155,20 @@ def readelf(path):
     return p.returncode, p.stdout, p.stderr
 
 
+def numbers(obj):
+    """The tool writes 64-bit values as "0x..." strings; compare them as numbers."""
+    return {k: int(v, 16) if isinstance(v, str) and v.startswith("0x") and k not in ("name", "file") else v
+            for k, v in obj.items()}
+
+
 def run_tool(tool, runner, paths):
     cmd = (runner.split() if runner else []) + [tool, "elf", "--json"] + paths
     p = subprocess.run(cmd, capture_output=True, text=True, errors="replace", timeout=600)
     try:
-        records = json.loads(p.stdout) if p.stdout.strip() else []
+        records = [json.loads(line, object_hook=numbers) for line in p.stdout.splitlines() if line.strip()]
     except json.JSONDecodeError as e:
         raise SystemExit("kqhelp elf --json printed invalid JSON for %s...: %s" % (paths[0], e))
+    records = [rec for rec in records if "error" not in rec]  # refused files: the message is on stderr too
     messages = {}
     for line in p.stderr.splitlines():
         m = re.match(r"kqhelp: (.*?): (.*)$", line)

@@ -61,9 +61,9 @@ TEST_F(PeRealFilesTest, Pe32PlusEfiApplication) {
 TEST(PeToolTest, SummaryJsonAndErrors) {
     std::string out;
     ASSERT_EQ(run_command(tool_command("pe --json " + data_path("efitools-setnull.efi")), &out), 0);
-    for (const char *field : {"\"format\":\"PE32+\"", "\"number_of_sections\":5", "\"entry_point\":8192",
-                              "\"entry_offset_raw\":1024", "\"overlay_offset\":3584", "\"overlay_size\":241",
-                              "{\"name\":\".text\",\"virtual_address\":8192,\"virtual_size\":240,\"raw_pointer\":1024"})
+    for (const char *field : {"\"format\":\"PE32+\"", "\"number_of_sections\":5", "\"entry_point\":\"0x2000\"",
+                              "\"entry_offset_raw\":\"0x400\"", "\"overlay_offset\":\"0xe00\"", "\"overlay_size\":241",
+                              "{\"name\":\".text\",\"virtual_address\":\"0x2000\",\"virtual_size\":240,\"raw_pointer\":\"0x400\""})
         EXPECT_NE(out.find(field), std::string::npos) << field << "\n" << out;
 
     ASSERT_EQ(run_command(tool_command("pe " + data_path("nsis-dialer.dll")), &out), 0);
