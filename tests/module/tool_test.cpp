@@ -153,6 +153,21 @@ TEST_F(ToolTest, EverySubcommandInEverySituation) {
     }
 }
 
+TEST_F(ToolTest, ManualPageNamesEveryCommandAndOption) {
+    std::ifstream in(std::string(KQHELP_SOURCE_DIR) + "/tools/kqhelp/kqhelp.1");
+    const std::string manual(std::istreambuf_iterator<char>(in), {});
+    std::string help, command_help;
+    ASSERT_EQ(kq("--help", &help), 0);
+    const std::regex command_line("\n  ([a-z]+) "), option_line("\n  (-[-a-z0-9]+)");
+    for (std::sregex_iterator c(help.begin(), help.end(), command_line), end; c != end; ++c) {
+        EXPECT_NE(manual.find("\\fB" + (*c)[1].str() + "\\fR"), std::string::npos) << (*c)[1];
+        ASSERT_EQ(kq((*c)[1].str() + " --help", &command_help), 0);
+        for (std::sregex_iterator o(command_help.begin(), command_help.end(), option_line); o != end; ++o)
+            EXPECT_NE(manual.find("\\fB" + std::regex_replace((*o)[1].str(), std::regex("-"), "\\-")),
+                      std::string::npos) << (*c)[1] << " " << (*o)[1];
+    }
+}
+
 // Peak resident memory (KiB), exit status and output of one run.
 struct measure {
     long kib;

@@ -21,12 +21,10 @@ int run(tool &t, const arguments &a) {
     return EXIT_OK;
 }
 
-constexpr option options[] = {{nullptr, nullptr, nullptr}};
-
 }  // namespace
 
 extern const command cmd_ext = {"ext", "EXT...",
                                 "whether each extension (.EXE: upper case, with its dot) is on the lists",
-                                options, 1, -1, outcome::predicate, run};
+                                nullptr, 1, -1, outcome::predicate, run};
 
 }  // namespace kqtool

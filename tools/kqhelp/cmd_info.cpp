@@ -41,11 +41,9 @@ int run(tool &t, const arguments &) {
     return EXIT_OK;
 }
 
-constexpr option options[] = {{nullptr, nullptr, nullptr}};
-
 }  // namespace
 
 extern const command cmd_info = {"info", "", "identity record, ABI version, dependencies and a check of the table",
-                                 options, 0, 0, outcome::report, run};
+                                 nullptr, 0, 0, outcome::report, run};
 
 }  // namespace kqtool

@@ -16,11 +16,9 @@ int run(tool &t, const arguments &a) {
     return EXIT_OK;
 }
 
-constexpr option options[] = {{nullptr, nullptr, nullptr}};
-
 }  // namespace
 
-extern const command cmd_name = {"name", "NAME...", "whether each detection name has a category prefix", options, 1,
+extern const command cmd_name = {"name", "NAME...", "whether each detection name has a category prefix", nullptr, 1,
                                  -1, outcome::predicate, run};
 
 }  // namespace kqtool

@@ -74,11 +74,9 @@ int run(tool &t, const arguments &a) {
     return EXIT_OK;
 }
 
-constexpr option options[] = {{nullptr, nullptr, nullptr}};
-
 }  // namespace
 
 extern const command cmd_pe = {"pe", "FILE...", "MS-DOS/NT headers, sections, entry points and overlay of PE files",
-                               options, 1, -1, outcome::report, run};
+                               nullptr, 1, -1, outcome::report, run};
 
 }  // namespace kqtool

@@ -20,11 +20,9 @@ int run(tool &t, const arguments &a) {
     return EXIT_OK;
 }
 
-constexpr option options[] = {{nullptr, nullptr, nullptr}};
-
 }  // namespace
 
-extern const command cmd_regions = {"regions", "FILE...", "head and tail region sizes of each file", options, 1, -1,
+extern const command cmd_regions = {"regions", "FILE...", "head and tail region sizes of each file", nullptr, 1, -1,
                                     outcome::report, run};
 
 }  // namespace kqtool

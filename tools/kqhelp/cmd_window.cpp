@@ -64,13 +64,11 @@ int run(tool &t, const arguments &a) {
     return EXIT_OK;
 }
 
-constexpr option options[] = {{nullptr, nullptr, nullptr}};
-
 }  // namespace
 
 extern const command cmd_window = {
     "window", "KIND OFFSET FILE",
-    "size and position of a 20480-byte window", options, 3, 3, outcome::report, run,
+    "size and position of a 20480-byte window", nullptr, 3, 3, outcome::report, run,
     "KIND: at-offset (3), around-offset (4), at-entry-raw (6), at-entry (7), around-entry-raw (8) or\n"
     "around-entry (9); OFFSET -1 is the entry point."};
 

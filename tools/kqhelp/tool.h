@@ -45,7 +45,7 @@ struct command {
     const char *name;
     const char *operands;  // "FILE..."
     const char *summary;   // one line
-    const option *options; // ends with {nullptr}
+    const option *options;  // ends with {nullptr}; null: none
     int min_operands, max_operands;  // max -1: any number
     outcome style;
     command_fn run;
