@@ -101,7 +101,8 @@ uint64_t past_header(const hidden &f, const uint8_t *decoded, uint64_t base, uin
 
 bool find_hidden(const tool &t, const char *path, scan_file *file, uint32_t handle, const hidden_search &how,
                  std::vector<hidden> *found, bool *truncated) {
-    std::unique_ptr<uint8_t[]> src(new uint8_t[window_size]), dec(new uint8_t[window_size]);
+    // Each thread keeps its two windows: scan goes through many small files.
+    thread_local std::unique_ptr<uint8_t[]> src(new uint8_t[window_size]), dec(new uint8_t[window_size]);
     const uint64_t size = file->size;
     uint64_t checked = 0;  // bytes [0, checked) went into the CRC
     uint32_t crc = 0xFFFFFFFFu;
