@@ -31,9 +31,8 @@ bool parse_hex(const char *text, std::string *out) {
 
 // Reports every match; the file is read in pieces that overlap by m - 1
 // bytes, so a match across a piece boundary is whole in the later piece.
-void search_file(tool &t, int slot_number, const std::string &pattern, const char *path, scan_file *file,
+void search_file(tool &t, search_buffer_fn search, const std::string &pattern, const char *path, scan_file *file,
                  uint32_t handle) {
-    const auto search = reinterpret_cast<search_buffer_fn>(t.api[slot_number]);
     const auto m = static_cast<int32_t>(pattern.size());
     const auto *x = reinterpret_cast<const uint8_t *>(pattern.data());
     std::vector<uint8_t> buffer(kChunk);
@@ -72,8 +71,10 @@ int run(tool &t, const arguments &a) {
         return EXIT_USAGE;
     }
     const bool nocase = a.has("-i"), scrambled = a.has("--scrambled");
-    const int slot = scrambled ? (nocase ? SLOT_SEARCH_BUFFER_SCRAMBLED_NOCASE : SLOT_SEARCH_BUFFER_SCRAMBLED)
-                               : (nocase ? SLOT_SEARCH_BUFFER_NOCASE : SLOT_SEARCH_BUFFER);
+    const search_buffer_fn slot =
+        scrambled ? (nocase ? kqhelp::slot<SLOT_SEARCH_BUFFER_SCRAMBLED_NOCASE>(t.api)
+                            : kqhelp::slot<SLOT_SEARCH_BUFFER_SCRAMBLED>(t.api))
+                  : (nocase ? kqhelp::slot<SLOT_SEARCH_BUFFER_NOCASE>(t.api) : kqhelp::slot<SLOT_SEARCH_BUFFER>(t.api));
     arguments files = a;
     files.operands.erase(files.operands.begin());
     t.for_each_file(files, [&](const char *path, scan_file *file, uint32_t handle) {
