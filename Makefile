@@ -4,7 +4,7 @@ SHELL := /bin/bash
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all bootstrap i386 x86_64 asan demo test asan-test bench bench-i386 clean fuzz-%
+.PHONY: all bootstrap i386 x86_64 asan demo test asan-test tsan-test bench bench-i386 clean fuzz-% fuzz-all
 
 all: i386
 
@@ -28,6 +28,12 @@ test: i386 x86_64
 
 asan-test: asan
 	ctest --preset i386-asan
+
+# The thread test under ThreadSanitizer (x86_64: the sanitizer has no i386 runtime).
+tsan-test: bootstrap
+	@[ -f build/x86_64-tsan/build.ninja ] || cmake --preset x86_64-tsan >/dev/null
+	cmake --build --preset x86_64-tsan -j $(JOBS)
+	ctest --preset x86_64-tsan
 
 bench:
 	@scripts/bootstrap bench
