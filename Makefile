@@ -48,6 +48,11 @@ fuzz-%:
 	cmake --build --preset fuzz -j $(JOBS) --target $*_fuzzer
 	scripts/run-fuzzer build/fuzz/$*_fuzzer fuzz/corpus/$* $(FUZZ_SECONDS)
 
+# make fuzz-all [FUZZ_SECONDS=N]: every target in turn, N seconds each.
+FUZZ_TARGETS := $(patsubst fuzz/%_fuzzer.cpp,%,$(wildcard fuzz/*_fuzzer.cpp))
+fuzz-all:
+	@for t in $(FUZZ_TARGETS); do $(MAKE) --no-print-directory fuzz-$$t FUZZ_SECONDS=$(FUZZ_SECONDS) || exit 1; done
+
 clean:
 	rm -rf build
 
