@@ -1,7 +1,7 @@
 // The module frame under a failing host: a file and a fault taken from the
 // input (the Nth allocation, read or seek fails, or reads come short), then a
 // sequence of scan_file operations: regions, every window kind at offsets
-// from the input, the PE records, user words, reset. Every byte handed out is
+// from the input, the PE records, the ELF reader, user words, reset. Every byte handed out is
 // compared with the file where its offset is known; after destroy no host
 // block may be live.
 #include <algorithm>
@@ -59,6 +59,26 @@ struct frame {
         FUZZ_REQUIRE(overlay <= size && overlay_size <= size);
     }
 
+    // The ELF reader attaches to the same scan_file; under faults its tables
+    // are present with their counts, or absent.
+    bool elf_used = false;
+    void elf() {
+        elf_used = true;
+        elf_reader *r = kqhelp::call<SLOT_ELF_READER_GET>(fuzz_api(), file);
+        if (!r) return;
+        kqhelp::call<SLOT_ELF_CHECK>(fuzz_api(), r, 1);
+        const elf_section *sections = nullptr;
+        const elf_segment *segments = nullptr;
+        uint32_t n = 0;  // 0 in: the reader's own cap
+        if (kqhelp::call<SLOT_ELF_GET_SECTION_TABLE>(fuzz_api(), r, &sections, &n) == 0 && n)
+            FUZZ_REQUIRE(sections && n <= 8192);
+        n = 0;  // a count given in asks for at most that many
+        if (kqhelp::call<SLOT_ELF_GET_SEGMENT_TABLE>(fuzz_api(), r, &segments, &n) == 0 && n)
+            FUZZ_REQUIRE(segments && n <= 256);
+        kqhelp::call<SLOT_ELF_GET_IMAGE_BASE>(fuzz_api(), r);
+    }
+    uint64_t bound() const { return elf_used ? fuzz_bound::elf + fuzz_bound::pe : fuzz_bound::pe; }
+
     void user_words(fuzz_input &in) {
         uint32_t which = in.u8() % 3, value = in.u32();
         if (which == 0) kqhelp::call<SLOT_SCAN_FILE_SET_USER1>(fuzz_api(), file, value);
@@ -109,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         kqhelp::call<SLOT_SCAN_FILE_GET_SIZE>(fuzz_api(), f.file, &reported);
         FUZZ_REQUIRE(reported == file_size);
         for (uint32_t i = 0; i < ops % 32 && !op.empty(); i++) {
-            switch (op.u8() % 6) {
+            switch (op.u8() % 7) {
             case 0: f.region(int32_t(op.u8() % 12)); break;
             case 1: f.window(int32_t(op.u8() % 12), offset_from(op, file_size)); break;
             case 2: f.pe_records(); break;
@@ -119,7 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 f.user[0] = f.user[1] = f.user[2] = 0;
                 f.user_words(op);
                 break;
-            default: fuzz_check_peak(fuzz_bound::pe); break;
+            case 5: f.elf(); break;
+            default: fuzz_check_peak(f.bound()); break;
             }
         }
         kqhelp::call<SLOT_SCAN_FILE_DESTROY>(fuzz_api(), kqhost_context(host), kqhost_instance(host), f.file);
@@ -129,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kqhost_fail_seek_at(host, 0);
     kqhost_short_reads(host, 0);
     kqhost_close_file(host, handle);
-    fuzz_check_peak(fuzz_bound::pe);
+    fuzz_check_peak(f.bound());
     fuzz_check_nothing_live();
     return 0;
 }

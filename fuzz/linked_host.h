@@ -55,7 +55,7 @@ struct fuzz_input {
 // figures and their derivation are in docs/reliability.md).
 namespace fuzz_bound {
 constexpr uint64_t region = 8 * 20484 + 4096;          // head, tail, six windows, the cache and small records
-constexpr uint64_t pe = region + 256 * 40 + 1024;      // and the PE records with a full section table
+constexpr uint64_t pe = region + 2 * 256 * 40 + 1024;  // and the PE records: the section table and its aligned copy
 constexpr uint64_t elf = region + 2 * 1024 * 1024;     // and the ELF reader's tables plus one load buffer
 constexpr uint64_t search = 3 * 1024 + 256;            // one search call's tables and pattern copy
 constexpr uint64_t known_file = 65536 + 64;            // the match buffer
