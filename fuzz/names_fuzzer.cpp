@@ -24,7 +24,7 @@ const uint8_t *guarded(int area, const uint8_t *bytes, size_t n) {
         FUZZ_REQUIRE(mprotect(areas[area] + page, page, PROT_NONE) == 0);
     }
     uint8_t *at = areas[area] + page - n;
-    memcpy(at, bytes, n);
+    if (n) memcpy(at, bytes, n);
     return at;
 }
 
