@@ -4,7 +4,7 @@ SHELL := /bin/bash
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all bootstrap i386 x86_64 asan demo test asan-test bench bench-i386 clean fuzz-%
+.PHONY: all bootstrap i386 x86_64 asan demo test asan-test tsan-test bench bench-i386 clean fuzz-% fuzz-all
 
 all: i386
 
@@ -47,6 +47,12 @@ asan-test: asan
 	@scripts/bootstrap crosscheck
 	ctest --preset i386-asan
 
+# The thread test under ThreadSanitizer (x86_64: the sanitizer has no i386 runtime).
+tsan-test: bootstrap
+	@[ -f build/x86_64-tsan/build.ninja ] || cmake --preset x86_64-tsan >/dev/null
+	cmake --build --preset x86_64-tsan -j $(JOBS)
+	ctest --preset x86_64-tsan
+
 bench:
 	@scripts/bootstrap bench
 	@[ -f build/bench/build.ninja ] || cmake --preset bench >/dev/null
@@ -59,6 +65,11 @@ fuzz-%:
 	@[ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS) --target $*_fuzzer
 	scripts/run-fuzzer build/fuzz/$*_fuzzer fuzz/corpus/$* $(FUZZ_SECONDS)
+
+# make fuzz-all [FUZZ_SECONDS=N]: every target in turn, N seconds each.
+FUZZ_TARGETS := $(patsubst fuzz/%_fuzzer.cpp,%,$(wildcard fuzz/*_fuzzer.cpp))
+fuzz-all:
+	@for t in $(FUZZ_TARGETS); do $(MAKE) --no-print-directory fuzz-$$t FUZZ_SECONDS=$(FUZZ_SECONDS) || exit 1; done
 
 clean:
 	rm -rf build

@@ -15,55 +15,53 @@ uint64_t word_at(const uint8_t *data, size_t size, size_t at) {
 }
 
 void exercise(elf_reader *r, const uint8_t *data, size_t size) {
-    slot<elf_check_fn>(SLOT_ELF_CHECK)(r, 0);
-    slot<elf_check_fn>(SLOT_ELF_CHECK)(r, 1);
-    slot<elf_get_class_fn>(SLOT_ELF_GET_CLASS)(r);
-    slot<elf_get_encoding_fn>(SLOT_ELF_GET_ENCODING)(r);
+    kqhelp::call<SLOT_ELF_CHECK>(fuzz_api(), r, 0);
+    kqhelp::call<SLOT_ELF_CHECK>(fuzz_api(), r, 1);
+    kqhelp::call<SLOT_ELF_GET_CLASS>(fuzz_api(), r);
+    kqhelp::call<SLOT_ELF_GET_ENCODING>(fuzz_api(), r);
     const elf_header *h = nullptr;
-    slot<elf_get_header_fn>(SLOT_ELF_GET_HEADER)(r, &h);
-    slot<elf_get_section_count_fn>(SLOT_ELF_GET_SECTION_COUNT)(r);
-    slot<elf_get_segment_count_fn>(SLOT_ELF_GET_SEGMENT_COUNT)(r);
+    kqhelp::call<SLOT_ELF_GET_HEADER>(fuzz_api(), r, &h);
+    kqhelp::call<SLOT_ELF_GET_SECTION_COUNT>(fuzz_api(), r);
+    kqhelp::call<SLOT_ELF_GET_SEGMENT_COUNT>(fuzz_api(), r);
 
     const elf_section *sections = nullptr;
     uint32_t nsec = 0;
-    if (slot<elf_get_section_table_fn>(SLOT_ELF_GET_SECTION_TABLE)(r, &sections, &nsec) == 0) {
+    if (kqhelp::call<SLOT_ELF_GET_SECTION_TABLE>(fuzz_api(), r, &sections, &nsec) == 0) {
         for (uint32_t i = 0; i < nsec && i < 64; i++) {
-            const char *name = slot<elf_get_section_name_fn>(SLOT_ELF_GET_SECTION_NAME)(r, &sections[i]);
+            const char *name = kqhelp::call<SLOT_ELF_GET_SECTION_NAME>(fuzz_api(), r, &sections[i]);
             const elf_section *found = nullptr;
-            if (name) slot<elf_get_section_by_name_fn>(SLOT_ELF_GET_SECTION_BY_NAME)(r, name, &found);
-            slot<elf_get_section_by_virtual_address_fn>(SLOT_ELF_GET_SECTION_BY_VIRTUAL_ADDRESS)(
-                r, sections[i].sh_addr, &found);
-            slot<elf_get_file_offset_by_virtual_address_fn>(SLOT_ELF_GET_FILE_OFFSET_BY_VIRTUAL_ADDRESS)(
-                r, sections[i].sh_addr + 1);
+            if (name) kqhelp::call<SLOT_ELF_GET_SECTION_BY_NAME>(fuzz_api(), r, name, &found);
+            kqhelp::call<SLOT_ELF_GET_SECTION_BY_VIRTUAL_ADDRESS>(fuzz_api(), r, sections[i].sh_addr, &found);
+            kqhelp::call<SLOT_ELF_GET_FILE_OFFSET_BY_VIRTUAL_ADDRESS>(fuzz_api(), r, sections[i].sh_addr + 1);
         }
     }
     const elf_section *s = nullptr;
-    slot<elf_get_section_by_index_fn>(SLOT_ELF_GET_SECTION_BY_INDEX)(r, 1, &s);
-    slot<elf_get_section_by_name_fn>(SLOT_ELF_GET_SECTION_BY_NAME)(r, ".text", &s);
+    kqhelp::call<SLOT_ELF_GET_SECTION_BY_INDEX>(fuzz_api(), r, 1, &s);
+    kqhelp::call<SLOT_ELF_GET_SECTION_BY_NAME>(fuzz_api(), r, ".text", &s);
 
     const elf_segment *segments = nullptr;
     uint32_t nseg = 0;
-    if (slot<elf_get_segment_table_fn>(SLOT_ELF_GET_SEGMENT_TABLE)(r, &segments, &nseg) == 0) {
+    if (kqhelp::call<SLOT_ELF_GET_SEGMENT_TABLE>(fuzz_api(), r, &segments, &nseg) == 0) {
         for (uint32_t i = 0; i < nseg && i < 64; i++) {
             const elf_segment *p = segments + i;
             const elf_segment *found = nullptr;
-            slot<elf_get_segment_by_virtual_address_fn>(SLOT_ELF_GET_SEGMENT_BY_VIRTUAL_ADDRESS)(r, p->p_vaddr, &found);
-            slot<elf_get_segment_by_physical_address_fn>(SLOT_ELF_GET_SEGMENT_BY_PHYSICAL_ADDRESS)(r, p->p_paddr,
+            kqhelp::call<SLOT_ELF_GET_SEGMENT_BY_VIRTUAL_ADDRESS>(fuzz_api(), r, p->p_vaddr, &found);
+            kqhelp::call<SLOT_ELF_GET_SEGMENT_BY_PHYSICAL_ADDRESS>(fuzz_api(), r, p->p_paddr,
                                                                                                   &found);
-            slot<elf_get_section_by_physical_address_fn>(SLOT_ELF_GET_SECTION_BY_PHYSICAL_ADDRESS)(r, p->p_paddr, &s);
-            slot<elf_get_virtual_address_by_file_offset_fn>(SLOT_ELF_GET_VIRTUAL_ADDRESS_BY_FILE_OFFSET)(r,
+            kqhelp::call<SLOT_ELF_GET_SECTION_BY_PHYSICAL_ADDRESS>(fuzz_api(), r, p->p_paddr, &s);
+            kqhelp::call<SLOT_ELF_GET_VIRTUAL_ADDRESS_BY_FILE_OFFSET>(fuzz_api(), r,
                                                                                                       p->p_offset);
         }
     }
     const elf_segment *p = nullptr;
-    slot<elf_get_segment_by_index_fn>(SLOT_ELF_GET_SEGMENT_BY_INDEX)(r, 0, &p);
-    slot<elf_get_image_base_fn>(SLOT_ELF_GET_IMAGE_BASE)(r);
+    kqhelp::call<SLOT_ELF_GET_SEGMENT_BY_INDEX>(fuzz_api(), r, 0, &p);
+    kqhelp::call<SLOT_ELF_GET_IMAGE_BASE>(fuzz_api(), r);
 
     // Reads at offsets and of lengths the input chooses (lengths kept small).
     uint64_t offset = word_at(data, size, 24);
     uint64_t count = word_at(data, size, 32) & 0xFFFF;
     uint8_t *buf = nullptr;
-    auto read = slot<elf_read_fn>(SLOT_ELF_READ);
+    auto read = kqhelp::slot<SLOT_ELF_READ>(fuzz_api());
     // A read that delivers nothing at the end of the file still hands over
     // the block it allocated: the caller frees whatever *buffer holds.
     read(r, &buf, count, offset);
@@ -74,9 +72,9 @@ void exercise(elf_reader *r, const uint8_t *data, size_t size) {
     uint8_t own[64];
     buf = own;
     read(r, &buf, sizeof own, offset % (size + 1));
-    slot<elf_get_file_offset_by_virtual_address_fn>(SLOT_ELF_GET_FILE_OFFSET_BY_VIRTUAL_ADDRESS)(r, offset);
-    slot<elf_get_virtual_address_by_file_offset_fn>(SLOT_ELF_GET_VIRTUAL_ADDRESS_BY_FILE_OFFSET)(r, offset);
-    slot<elf_get_last_error_fn>(SLOT_ELF_GET_LAST_ERROR)(r);
+    kqhelp::call<SLOT_ELF_GET_FILE_OFFSET_BY_VIRTUAL_ADDRESS>(fuzz_api(), r, offset);
+    kqhelp::call<SLOT_ELF_GET_VIRTUAL_ADDRESS_BY_FILE_OFFSET>(fuzz_api(), r, offset);
+    kqhelp::call<SLOT_ELF_GET_LAST_ERROR>(fuzz_api(), r);
 }
 
 }  // namespace
@@ -85,18 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kqhost *host = fuzz_host();
     uint32_t handle = kqhost_open_memory(host, data, size);
     if (!handle) return 0;
-    uint64_t before = kqhost_live_blocks(host);
-    scan_file *file = slot<scan_file_create_fn>(SLOT_SCAN_FILE_CREATE)(kqhost_context(host), kqhost_instance(host),
+    kqhost_reset_peak(host);
+    scan_file *file = kqhelp::call<SLOT_SCAN_FILE_CREATE>(fuzz_api(), kqhost_context(host), kqhost_instance(host),
                                                                        &handle);
     if (file) {
-        elf_reader *r = slot<elf_reader_get_fn>(SLOT_ELF_READER_GET)(file);
+        elf_reader *r = kqhelp::call<SLOT_ELF_READER_GET>(fuzz_api(), file);
         if (r) exercise(r, data, size);
-        slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(kqhost_context(host), kqhost_instance(host), file);
+        kqhelp::call<SLOT_SCAN_FILE_DESTROY>(fuzz_api(), kqhost_context(host), kqhost_instance(host), file);
     }
     kqhost_close_file(host, handle);
-    if (kqhost_live_blocks(host) != before || kqhost_misuse_count(host) != 0) {
-        kqhost_report_leaks(host, stderr);
-        abort();
-    }
+    fuzz_check_peak(fuzz_bound::elf);
+    fuzz_check_nothing_live();
     return 0;
 }

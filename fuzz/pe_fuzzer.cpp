@@ -21,17 +21,18 @@ extern "C" const char *__asan_default_options() { return "quarantine_size_mb=16:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kqhost *host = fuzz_host();
     uint32_t handle = kqhost_open_memory(host, data, size);
-    scan_file *file = slot<scan_file_create_fn>(SLOT_SCAN_FILE_CREATE)(kqhost_context(host),
+    kqhost_reset_peak(host);
+    scan_file *file = kqhelp::call<SLOT_SCAN_FILE_CREATE>(fuzz_api(), kqhost_context(host),
                                                                              kqhost_instance(host), &handle);
     if (!file) abort();
 
     uint32_t n32 = 0, n64 = 0;
-    const uint8_t *dos = slot<pe_get_dos_header_fn>(SLOT_PE_GET_DOS_HEADER)(file);
-    const uint8_t *nt32 = slot<pe_get_nt_headers32_fn>(SLOT_PE_GET_NT_HEADERS32)(file);
-    const uint8_t *s32 = slot<pe_get_sections32_fn>(SLOT_PE_GET_SECTIONS32)(file, &n32);
-    const uint8_t *nt64 = slot<pe_get_nt_headers64_fn>(SLOT_PE_GET_NT_HEADERS64)(file);
-    const uint8_t *s64 = slot<pe_get_sections64_fn>(SLOT_PE_GET_SECTIONS64)(file, &n64);
-    const uint8_t *ne = slot<pe_get_ne_header_fn>(SLOT_PE_GET_NE_HEADER)(file);
+    const uint8_t *dos = kqhelp::call<SLOT_PE_GET_DOS_HEADER>(fuzz_api(), file);
+    const uint8_t *nt32 = kqhelp::call<SLOT_PE_GET_NT_HEADERS32>(fuzz_api(), file);
+    const uint8_t *s32 = kqhelp::call<SLOT_PE_GET_SECTIONS32>(fuzz_api(), file, &n32);
+    const uint8_t *nt64 = kqhelp::call<SLOT_PE_GET_NT_HEADERS64>(fuzz_api(), file);
+    const uint8_t *s64 = kqhelp::call<SLOT_PE_GET_SECTIONS64>(fuzz_api(), file, &n64);
+    const uint8_t *ne = kqhelp::call<SLOT_PE_GET_NE_HEADER>(fuzz_api(), file);
     // Touch every byte of every record so that ASan checks the sizes.
     uint8_t sink = 0;  // folded into a volatile at the end so nothing is optimised away
     if (dos) for (int i = 0; i < 64; i++) sink ^= dos[i];
@@ -50,20 +51,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (int32_t i = 0; i < count && i < 4; i++) {
             uint32_t va = le32(table + 40 * i + 12), raw = le32(table + 40 * i + 20);
             for (uint32_t v : {va, va - 1, raw, raw + 1, 0xFFFFFFFFu}) {
-                slot<pe_find_section_by_rva_fn>(SLOT_PE_FIND_SECTION_BY_RVA)(count, table, v);
-                slot<pe_find_section_by_offset_fn>(SLOT_PE_FIND_SECTION_BY_OFFSET)(count, table, v);
-                slot<pe_rva_to_offset_fn>(SLOT_PE_RVA_TO_OFFSET)(count, table, v);
-                slot<pe_offset_to_rva_fn>(SLOT_PE_OFFSET_TO_RVA)(count, table, v);
-                slot<pe_rva_to_offset_ex_fn>(SLOT_PE_RVA_TO_OFFSET_EX)(count, table, v);
-                slot<pe_offset_to_rva_ex_fn>(SLOT_PE_OFFSET_TO_RVA_EX)(count, table, v);
+                kqhelp::call<SLOT_PE_FIND_SECTION_BY_RVA>(fuzz_api(), count, table, v);
+                kqhelp::call<SLOT_PE_FIND_SECTION_BY_OFFSET>(fuzz_api(), count, table, v);
+                kqhelp::call<SLOT_PE_RVA_TO_OFFSET>(fuzz_api(), count, table, v);
+                kqhelp::call<SLOT_PE_OFFSET_TO_RVA>(fuzz_api(), count, table, v);
+                kqhelp::call<SLOT_PE_RVA_TO_OFFSET_EX>(fuzz_api(), count, table, v);
+                kqhelp::call<SLOT_PE_OFFSET_TO_RVA_EX>(fuzz_api(), count, table, v);
             }
         }
     }
     uint64_t overlay_size = 0;
-    uint64_t overlay = slot<pe_get_overlay_fn>(SLOT_PE_GET_OVERLAY)(file, &overlay_size);
+    uint64_t overlay = kqhelp::call<SLOT_PE_GET_OVERLAY>(fuzz_api(), file, &overlay_size);
     if (overlay_size > size || overlay > size) abort();
 
-    auto get_window = slot<file_get_window_fn>(SLOT_FILE_GET_WINDOW);
+    auto get_window = kqhelp::slot<SLOT_FILE_GET_WINDOW>(fuzz_api());
     int64_t end = int64_t(size);
     for (int32_t kind : {3, 4, 5, 6, 7, 8, 9})
         for (int64_t offset : {int64_t(-1), int64_t(0), int64_t(7), end / 2, end - 1, end, end + 1, int64_t(-9)}) {
@@ -80,11 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static volatile uint8_t keep;
     keep = sink;
 
-    slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(kqhost_context(host), kqhost_instance(host), file);
+    kqhelp::call<SLOT_SCAN_FILE_DESTROY>(fuzz_api(), kqhost_context(host), kqhost_instance(host), file);
     kqhost_close_file(host, handle);
-    if (kqhost_live_blocks(host) != 0) {
-        kqhost_report_leaks(host, stderr);
-        abort();
-    }
+    fuzz_check_peak(fuzz_bound::pe);
+    fuzz_check_nothing_live();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -58,6 +59,9 @@ struct pool {
 
 }  // namespace
 
+// One host may serve the module on any number of threads: every service and
+// every kqhost_* call holds the host's lock while it touches the host's
+// tables (files, blocks, pools, counters, faults).
 struct kqhost {
     host_context ctx;  // first: the module's ctx pointer is the host itself
     uint32_t instance = 0x4B51u;
@@ -70,6 +74,7 @@ struct kqhost {
     const module_info *info = nullptr;
     const helper_api_entry *api = nullptr;
     std::string error;
+    mutable std::mutex mutex;
 
     std::map<uint32_t, std::unique_ptr<host_file>> files;
     uint32_t next_handle = 1;
@@ -80,17 +85,21 @@ struct kqhost {
     std::set<pool *> pools;
 
     std::unordered_map<void *, uint64_t> live;
-    uint64_t live_bytes = 0;
+    uint64_t live_bytes = 0, peak_bytes = 0;
     uint64_t misuse = 0;
     uint64_t calls[KQHOST_CALL_KINDS] = {};
 
     uint64_t alloc_serial = 0, fail_alloc_at = 0;
     bool fail_all_allocs = false, fail_seeks = false, fail_reads = false;
     uint64_t short_read_max = 0;
+    uint64_t read_serial = 0, fail_read_at = 0, seek_serial = 0, fail_seek_at = 0;
 };
 
 namespace {
 
+using guard = std::lock_guard<std::mutex>;
+
+// Called with the host's lock held.
 kqhost *host_from(host_context *ctx, uint32_t instance, kqhost_call kind) {
     auto *host = reinterpret_cast<kqhost *>(ctx);
     host->calls[kind]++;
@@ -101,6 +110,17 @@ kqhost *host_from(host_context *ctx, uint32_t instance, kqhost_call kind) {
 host_file *file_of(kqhost *host, uint32_t handle) {
     auto it = host->files.find(handle);
     return it == host->files.end() ? nullptr : it->second.get();
+}
+
+// Reads (both kinds) and seeks are numbered from 1 after kqhost_fail_read_at / kqhost_fail_seek_at.
+bool next_read_fails(kqhost *host) {
+    host->read_serial++;
+    return host->fail_reads || (host->fail_read_at && host->read_serial == host->fail_read_at);
+}
+
+bool next_seek_fails(kqhost *host) {
+    host->seek_serial++;
+    return host->fail_seeks || (host->fail_seek_at && host->seek_serial == host->fail_seek_at);
 }
 
 bool next_alloc_fails(kqhost *host) {
@@ -116,12 +136,14 @@ void *heap_alloc(kqhost *host, uint64_t size, bool zeroed) {
     if (!zeroed) memset(block, 0xA5, n);  // contents are undefined: make reliance on zeros visible
     host->live[block] = size;
     host->live_bytes += size;
+    host->peak_bytes = std::max(host->peak_bytes, host->live_bytes);
     return block;
 }
 
 void *pool_alloc(void *pool_handle, uint32_t size, bool zeroed) {
     auto *p = static_cast<pool *>(pool_handle);
     kqhost *host = p->host;
+    guard lock(host->mutex);
     host->calls[zeroed ? KQHOST_CALL_POOL_ALLOC_ZEROED : KQHOST_CALL_POOL_ALLOC]++;
     if (next_alloc_fails(host)) return nullptr;
     void *block = zeroed ? calloc(1, size ? size : 1) : malloc(size ? size : 1);
@@ -133,10 +155,11 @@ void *pool_alloc(void *pool_handle, uint32_t size, bool zeroed) {
 // --- interface 1 ---
 int32_t svc_read(host_context *ctx, uint32_t instance, uint32_t handle, void *buffer, uint64_t count,
                  uint64_t *done) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_READ);
     if (done) *done = 0;
     host_file *f = file_of(host, handle);
-    if (!f || !buffer || host->fail_reads) return -1;
+    if (!f || !buffer || next_read_fails(host)) return -1;
     if (host->short_read_max && count > host->short_read_max) count = host->short_read_max;
     int64_t got = f->read_at(f->position, static_cast<uint8_t *>(buffer), count);
     if (got < 0) return -1;
@@ -146,14 +169,16 @@ int32_t svc_read(host_context *ctx, uint32_t instance, uint32_t handle, void *bu
 }
 
 int32_t svc_seek(host_context *ctx, uint32_t instance, uint32_t handle, uint64_t offset, uint32_t origin) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_SEEK);
     host_file *f = file_of(host, handle);
-    if (!f || origin != 0 || host->fail_seeks || offset > (uint64_t)INT64_MAX) return -1;
+    if (!f || origin != 0 || next_seek_fails(host) || offset > (uint64_t)INT64_MAX) return -1;
     f->position = offset;
     return 0;
 }
 
 int32_t svc_get_file_size(host_context *ctx, uint32_t instance, uint32_t handle, uint64_t *size) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_GET_FILE_SIZE);
     host_file *f = file_of(host, handle);
     if (!size) return -1;
@@ -165,10 +190,11 @@ int32_t svc_get_file_size(host_context *ctx, uint32_t instance, uint32_t handle,
 
 int32_t svc_read_at(host_context *ctx, uint32_t instance, uint32_t handle, uint64_t offset, void *buffer,
                     uint64_t count, uint64_t *done) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_READ_AT);
     if (done) *done = 0;
     host_file *f = file_of(host, handle);
-    if (!f || !buffer || host->fail_reads) return -1;
+    if (!f || !buffer || next_read_fails(host)) return -1;
     if (host->short_read_max && count > host->short_read_max) count = host->short_read_max;
     int64_t got = f->read_at(offset, static_cast<uint8_t *>(buffer), count);
     if (got < 0) return -1;
@@ -177,14 +203,17 @@ int32_t svc_read_at(host_context *ctx, uint32_t instance, uint32_t handle, uint6
 }
 
 void *svc_alloc(host_context *ctx, uint32_t instance, uint64_t size) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     return heap_alloc(host_from(ctx, instance, KQHOST_CALL_ALLOC), size, false);
 }
 
 void *svc_alloc_zeroed(host_context *ctx, uint32_t instance, uint64_t size) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     return heap_alloc(host_from(ctx, instance, KQHOST_CALL_ALLOC_ZEROED), size, true);
 }
 
 void svc_free(host_context *ctx, uint32_t instance, void *block) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_FREE);
     auto it = host->live.find(block);
     if (it == host->live.end()) {  // null, a double free or a foreign block: count it, never crash
@@ -201,6 +230,7 @@ void *svc_pool_alloc_zeroed(void *pool_handle, uint32_t size) { return pool_allo
 
 // --- interfaces 0 and 10 ---
 int32_t eng_get_setting(host_context *ctx, uint32_t instance, uint32_t key, uint32_t *out) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_GET_SETTING);
     if (!out) return -1;
     auto it = host->settings.find(key);
@@ -209,6 +239,7 @@ int32_t eng_get_setting(host_context *ctx, uint32_t instance, uint32_t key, uint
 }
 
 int32_t list_get_size_list(host_context *ctx, uint32_t instance, const uint32_t **out) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_GET_SIZE_LIST);
     if (!out) return -1;
     *out = host->has_size_list ? host->size_list.data() : nullptr;
@@ -216,6 +247,7 @@ int32_t list_get_size_list(host_context *ctx, uint32_t instance, const uint32_t 
 }
 
 void *get_interface(host_context *ctx, uint32_t instance, uint32_t id) {
+    guard lock(reinterpret_cast<kqhost *>(ctx)->mutex);
     kqhost *host = host_from(ctx, instance, KQHOST_CALL_GET_INTERFACE);
     if (host->hidden.count(id)) return nullptr;
     switch (id) {
@@ -312,19 +344,10 @@ uint32_t kqhost_instance(const kqhost *host) { return host->instance; }
 const helper_owner *kqhost_owner(kqhost *host) { return &host->owner; }
 const host_services *kqhost_services(const kqhost *host) { return &host->services; }
 
-uint32_t kqhost_open_file(kqhost *host, const char *path) {
-    // Non-blocking: a FIFO without a writer must not hang the open.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        host->error = std::string(path) + ": " + strerror(errno);
-        return 0;
-    }
-    uint32_t handle = kqhost_open_fd(host, fd);
-    if (!handle) host->error = std::string(path) + ": " + host->error;
-    return handle;
-}
+namespace {
 
-uint32_t kqhost_open_fd(kqhost *host, int fd) {
+// Takes a descriptor the host now owns; the caller holds the lock.
+uint32_t add_file_descriptor(kqhost *host, int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         host->error = "not a regular file";
@@ -338,7 +361,28 @@ uint32_t kqhost_open_fd(kqhost *host, int fd) {
     return handle;
 }
 
+}  // namespace
+
+uint32_t kqhost_open_file(kqhost *host, const char *path) {
+    guard lock(host->mutex);
+    // Non-blocking: a FIFO without a writer must not hang the open.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        host->error = std::string(path) + ": " + strerror(errno);
+        return 0;
+    }
+    uint32_t handle = add_file_descriptor(host, fd);
+    if (!handle) host->error = std::string(path) + ": " + host->error;
+    return handle;
+}
+
+uint32_t kqhost_open_fd(kqhost *host, int fd) {
+    guard lock(host->mutex);
+    return add_file_descriptor(host, fd);
+}
+
 uint32_t kqhost_open_memory(kqhost *host, const void *data, size_t size) {
+    guard lock(host->mutex);
     auto f = std::make_unique<host_file>();
     if (size) f->bytes.assign(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
     uint32_t handle = host->next_handle++;
@@ -347,6 +391,7 @@ uint32_t kqhost_open_memory(kqhost *host, const void *data, size_t size) {
 }
 
 void kqhost_close_file(kqhost *host, uint32_t handle) {
+    guard lock(host->mutex);
     auto it = host->files.find(handle);
     if (it == host->files.end()) return;
     if (it->second->fd >= 0) close(it->second->fd);
@@ -354,15 +399,20 @@ void kqhost_close_file(kqhost *host, uint32_t handle) {
 }
 
 void kqhost_set_reported_size(kqhost *host, uint32_t handle, uint64_t size) {
+    guard lock(host->mutex);
     if (host_file *f = file_of(host, handle)) {
         f->size_overridden = true;
         f->reported_size = size;
     }
 }
 
-void kqhost_set_setting(kqhost *host, uint32_t key, uint32_t value) { host->settings[key] = value; }
+void kqhost_set_setting(kqhost *host, uint32_t key, uint32_t value) {
+    guard lock(host->mutex);
+    host->settings[key] = value;
+}
 
 int kqhost_set_size_list(kqhost *host, const uint32_t *words, size_t nwords) {
+    guard lock(host->mutex);
     host->size_list.assign(words, words + nwords);
     host->has_size_list = words != nullptr;
     return 0;
@@ -407,6 +457,7 @@ int kqhost_load_size_list(kqhost *host, const char *path) {
 }
 
 void *kqhost_pool_create(kqhost *host) {
+    guard lock(host->mutex);
     auto *p = new pool{host, {}};
     host->pools.insert(p);
     return p;
@@ -414,35 +465,82 @@ void *kqhost_pool_create(kqhost *host) {
 
 void kqhost_pool_destroy(kqhost *host, void *pool_handle) {
     auto *p = static_cast<pool *>(pool_handle);
+    guard lock(host->mutex);
     if (!host->pools.erase(p)) return;
     for (void *block : p->blocks) free(block);
     delete p;
 }
 
-uint64_t kqhost_live_blocks(const kqhost *host) { return host->live.size(); }
-uint64_t kqhost_live_bytes(const kqhost *host) { return host->live_bytes; }
-uint64_t kqhost_misuse_count(const kqhost *host) { return host->misuse; }
+uint64_t kqhost_live_blocks(const kqhost *host) {
+    guard lock(host->mutex);
+    return host->live.size();
+}
+uint64_t kqhost_live_bytes(const kqhost *host) {
+    guard lock(host->mutex);
+    return host->live_bytes;
+}
+uint64_t kqhost_peak_bytes(const kqhost *host) {
+    guard lock(host->mutex);
+    return host->peak_bytes;
+}
+void kqhost_reset_peak(kqhost *host) {
+    guard lock(host->mutex);
+    host->peak_bytes = host->live_bytes;
+}
+uint64_t kqhost_misuse_count(const kqhost *host) {
+    guard lock(host->mutex);
+    return host->misuse;
+}
 
 uint64_t kqhost_report_leaks(const kqhost *host, FILE *out) {
+    guard lock(host->mutex);
     for (auto &block : host->live)
         fprintf(out, "leak: block %p of %llu bytes\n", block.first, static_cast<unsigned long long>(block.second));
     return host->live.size();
 }
 
 uint64_t kqhost_calls(const kqhost *host, kqhost_call kind) {
+    guard lock(host->mutex);
     return kind < KQHOST_CALL_KINDS ? host->calls[kind] : 0;
 }
-void kqhost_reset_counters(kqhost *host) { std::fill(std::begin(host->calls), std::end(host->calls), 0); }
+void kqhost_reset_counters(kqhost *host) {
+    guard lock(host->mutex);
+    std::fill(std::begin(host->calls), std::end(host->calls), 0);
+}
 
 void kqhost_fail_alloc_at(kqhost *host, uint64_t nth) {
+    guard lock(host->mutex);
     host->alloc_serial = 0;
     host->fail_alloc_at = nth;
 }
-void kqhost_fail_all_allocs(kqhost *host, int on) { host->fail_all_allocs = on != 0; }
-void kqhost_fail_seeks(kqhost *host, int on) { host->fail_seeks = on != 0; }
-void kqhost_fail_reads(kqhost *host, int on) { host->fail_reads = on != 0; }
-void kqhost_short_reads(kqhost *host, uint64_t max) { host->short_read_max = max; }
+void kqhost_fail_all_allocs(kqhost *host, int on) {
+    guard lock(host->mutex);
+    host->fail_all_allocs = on != 0;
+}
+void kqhost_fail_seeks(kqhost *host, int on) {
+    guard lock(host->mutex);
+    host->fail_seeks = on != 0;
+}
+void kqhost_fail_reads(kqhost *host, int on) {
+    guard lock(host->mutex);
+    host->fail_reads = on != 0;
+}
+void kqhost_fail_read_at(kqhost *host, uint64_t nth) {
+    guard lock(host->mutex);
+    host->read_serial = 0;
+    host->fail_read_at = nth;
+}
+void kqhost_fail_seek_at(kqhost *host, uint64_t nth) {
+    guard lock(host->mutex);
+    host->seek_serial = 0;
+    host->fail_seek_at = nth;
+}
+void kqhost_short_reads(kqhost *host, uint64_t max) {
+    guard lock(host->mutex);
+    host->short_read_max = max;
+}
 void kqhost_hide_interface(kqhost *host, uint32_t id, int hidden) {
+    guard lock(host->mutex);
     if (hidden) host->hidden.insert(id);
     else host->hidden.erase(id);
 }

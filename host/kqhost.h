@@ -1,7 +1,10 @@
 /* The reference host: loads a module with dlopen and serves it the host
  * interfaces over POSIX files (or byte buffers) and the system allocator.
  * For tests it counts every host call, keeps live-block accounting and can
- * inject faults. One host serves one thread. */
+ * inject faults. One host may serve the module on any number of threads at
+ * once: its services and every kqhost_* call below are serialised by a lock.
+ * Set it up (module, settings, lists, faults) before the threads start: fault
+ * settings apply to whichever thread makes the next call. */
 #ifndef KQHOST_H
 #define KQHOST_H
 
@@ -78,6 +81,10 @@ void kqhost_pool_destroy(kqhost *host, void *pool);
 /* Accounting. */
 uint64_t kqhost_live_blocks(const kqhost *host);
 uint64_t kqhost_live_bytes(const kqhost *host);
+/* The most bytes live at once since kqhost_reset_peak (or creation): the
+ * fuzzers compare it with the memory bounds the docs give per subsystem. */
+uint64_t kqhost_peak_bytes(const kqhost *host);
+void kqhost_reset_peak(kqhost *host);
 /* Frees of blocks this host never handed out, and calls with a wrong ctx or instance. */
 uint64_t kqhost_misuse_count(const kqhost *host);
 /* Prints one line per live block; returns the number of live blocks. */
@@ -91,6 +98,10 @@ void kqhost_fail_alloc_at(kqhost *host, uint64_t nth);
 void kqhost_fail_all_allocs(kqhost *host, int on);
 void kqhost_fail_seeks(kqhost *host, int on);
 void kqhost_fail_reads(kqhost *host, int on);
+/* Fail only the Nth read (host_read and host_read_at counted together) or the
+ * Nth seek, numbered from 1 after the call; 0 fails nothing. */
+void kqhost_fail_read_at(kqhost *host, uint64_t nth);
+void kqhost_fail_seek_at(kqhost *host, uint64_t nth);
 /* Deliver at most max bytes per read (0: no limit). */
 void kqhost_short_reads(kqhost *host, uint64_t max);
 void kqhost_hide_interface(kqhost *host, uint32_t id, int hidden);
