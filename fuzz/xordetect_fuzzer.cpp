@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "module/slots.h"
+#include "xordetect/scan_buffer.h"
 #include "../tests/xordetect/xordetect_oracle.h"
 
 namespace {
@@ -37,13 +38,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         require(kb_fast == kb_ref && kw_fast == kw_ref && kdec_fast == kdec_ref);
     }
 
-    kb_fast = kb_ref = 0x5C;
-    kw_fast = kw_ref = 0xA5A5A5A5;
-    const int32_t r_fast = xordetect_scan_buffer(src_fast.data(), dec_fast.data(), &kb_fast, &kw_fast, n);
+    // The scan with every kernel set this processor runs, from the same start.
+    const std::vector<uint8_t> dec_start = dec_ref;
+    kb_ref = 0x5C;
+    kw_ref = 0xA5A5A5A5;
     const int32_t r_ref = xoracle::scan_buffer(src_ref.data(), dec_ref.data(), &kb_ref, &kw_ref, n);
-    require(r_fast == r_ref);
-    require(kb_fast == kb_ref && kw_fast == kw_ref);
-    require(dec_fast == dec_ref);
-    require(src_fast == src_ref);
+    for (const kq::xordetect::lane_kernels *const *lanes = kq::xordetect::all_lane_kernels; *lanes; lanes++) {
+        if (!(*lanes)->available()) continue;
+        std::vector<uint8_t> src_lanes(data, data + size), dec_lanes = dec_start;
+        kb_fast = 0x5C;
+        kw_fast = 0xA5A5A5A5;
+        require(kq::xordetect::scan_buffer(**lanes, src_lanes.data(), dec_lanes.data(), &kb_fast, &kw_fast, n) == r_ref);
+        require(kb_fast == kb_ref && kw_fast == kw_ref);
+        require(dec_lanes == dec_ref);
+        require(src_lanes == src_ref);
+    }
     return 0;
 }
