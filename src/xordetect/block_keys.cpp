@@ -38,15 +38,51 @@ uint32_t *sort_by_key(const uint8_t *src, const uint32_t *starts, uint32_t *orde
     return order;
 }
 
-// Keeps the first block of each distinct key, in offset order. Returns the count.
-uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint32_t *order, uint32_t *tmp, uint32_t *keep,
-                       uint64_t n) {
-    for (uint64_t j = 0; j < n; j++) order[j] = uint32_t(j);
-    const uint32_t *sorted = sort_by_key(src, starts, order, tmp, n);
-    memset(keep, 0, ((n + 31) / 32) * 4);
-    for (uint64_t j = 0; j < n; j++)
-        if (j == 0 || memcmp(src + starts[sorted[j - 1]], src + starts[sorted[j]], 16) != 0)
-            keep[sorted[j] / 32] |= uint32_t(1) << (sorted[j] % 32);
+struct key_record {
+    uint8_t key[16];
+    uint32_t item;
+};
+
+// The same order moving copies of the keys: every pass reads and writes in
+// sequence, where the index sort reads the keys all over the buffer.
+key_record *sort_records(key_record *rec, key_record *tmp, uint64_t n) {
+    for (int b = 15; b >= 0; b--) {
+        uint32_t count[257] = {};
+        for (uint64_t j = 0; j < n; j++) count[rec[j].key[b] + 1]++;
+        if (count[rec[0].key[b] + 1] == n) continue;
+        for (unsigned v = 0; v < 256; v++) count[v + 1] += count[v];
+        for (uint64_t j = 0; j < n; j++) tmp[count[rec[j].key[b]]++] = rec[j];
+        key_record *t = rec;
+        rec = tmp;
+        tmp = t;
+    }
+    return rec;
+}
+
+// Keeps the first block of each distinct key, in offset order, using `area`
+// (at least 8 n + n / 8 + 4 bytes, 8-aligned) as working memory. Returns the count.
+uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t *area, uint64_t area_bytes) {
+    uint32_t *const keep = reinterpret_cast<uint32_t *>(area);
+    const uint64_t keep_bytes = ((n + 31) / 32) * 4;
+    auto first_of_equal = [&](uint64_t j, uint32_t prev, uint32_t item) {
+        if (j == 0 || memcmp(src + starts[prev], src + starts[item], 16) != 0) keep[item / 32] |= uint32_t(1) << (item % 32);
+    };
+    if (2 * n * sizeof(key_record) + keep_bytes <= area_bytes) {
+        key_record *const rec = reinterpret_cast<key_record *>(area + ((keep_bytes + 7) & ~uint64_t(7)));
+        for (uint64_t j = 0; j < n; j++) {
+            memcpy(rec[j].key, src + starts[j], 16);
+            rec[j].item = uint32_t(j);
+        }
+        const key_record *sorted = sort_records(rec, rec + n, n);
+        memset(keep, 0, keep_bytes);
+        for (uint64_t j = 0; j < n; j++) first_of_equal(j, j ? sorted[j - 1].item : 0, sorted[j].item);
+    } else {
+        uint32_t *const order = reinterpret_cast<uint32_t *>(area + keep_bytes);
+        for (uint64_t j = 0; j < n; j++) order[j] = uint32_t(j);
+        const uint32_t *sorted = sort_by_key(src, starts, order, order + n, n);
+        memset(keep, 0, keep_bytes);
+        for (uint64_t j = 0; j < n; j++) first_of_equal(j, j ? sorted[j - 1] : 0, sorted[j]);
+    }
     uint64_t kept = 0;
     for (uint64_t j = 0; j < n; j++)
         if ((keep[j / 32] >> (j % 32)) & 1) starts[kept++] = starts[j];
@@ -150,7 +186,12 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     unsigned max_slot_bits = 0;  // at most 4096 slots, two per key of a partition
     while ((uint64_t(1) << max_slot_bits) < 2 * runs && max_slot_bits < 12) max_slot_bits++;
     const uint64_t counts_bytes = 4 * (uint64_t(parts) + 1 + (uint64_t(1) << max_slot_bits) + 1);
-    const uint64_t fixed = starts_bytes + 16 * runs + counts_bytes + (runs / 32 + 1) * 4;
+    // A bitmap of the keys' hashes, about sixteen bits per key and at most
+    // 512 KiB: most offsets meet no key and stop there.
+    unsigned filter_bits = 5;
+    while ((uint64_t(1) << filter_bits) < 16 * runs && filter_bits < 22) filter_bits++;
+    const uint64_t filter_bytes = (uint64_t(1) << filter_bits) / 8;
+    const uint64_t fixed = starts_bytes + 16 * runs + counts_bytes + filter_bytes + (runs / 32 + 1) * 4;
     // Offsets go through in chunks that fit the rest.
     const uint64_t chunk = room > fixed ? (room - fixed) / 8 + runs : 0;
     if (chunk < 32) {
@@ -166,8 +207,8 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     hashed *const work = keys + runs;
     uint32_t *const counts = reinterpret_cast<uint32_t *>(work + chunk);
     uint32_t *const heads = counts + parts + 1;
-    const uint32_t n = uint32_t(distinct_keys(src, starts, reinterpret_cast<uint32_t *>(keys),
-                                              reinterpret_cast<uint32_t *>(keys) + runs, counts, runs));
+    uint32_t *const filter = heads + (uint64_t(1) << max_slot_bits) + 1;
+    const uint32_t n = uint32_t(distinct_keys(src, starts, runs, base + starts_bytes, room - starts_bytes));
     if (n <= few_block_keys) {
         out.few = unsigned(n);
         for (uint32_t j = 0; j < n; j++) out.few_at[j] = starts[j];
@@ -192,15 +233,27 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
             keys[j] = hashed{v * hash_factor, j};
         }
         sort_by_hash(keys, work, n);
+        memset(filter, 0, filter_bytes);
+        for (uint32_t j = 0; j < n; j++) {
+            const uint32_t f = keys[j].hash >> (32 - filter_bits);
+            filter[f / 32] |= uint32_t(1) << (f % 32);
+        }
+        auto may_meet = [&](uint32_t h) {
+            const uint32_t f = h >> (32 - filter_bits);
+            return (filter[f / 32] >> (f % 32)) & 1;
+        };
         // The offsets m = r + 16 t, a chunk at a time, bucketed by partition.
         for (uint32_t first = r; first < offsets_end && best != 0;) {
             const uint32_t count = uint32_t((offsets_end - first + 15) / 16 < chunk ? (offsets_end - first + 15) / 16 : chunk);
             memset(counts, 0, (size_t(parts) + 1) * 4);
-            for (uint32_t t = 0, m = first; t < count; t++, m += 16) counts[part_of(hash_at(m)) + 1]++;
+            for (uint32_t t = 0, m = first; t < count; t++, m += 16) {
+                const uint32_t h = hash_at(m);
+                if (may_meet(h)) counts[part_of(h) + 1]++;
+            }
             for (uint32_t b = 0; b < parts; b++) counts[b + 1] += counts[b];
             for (uint32_t t = 0, m = first; t < count; t++, m += 16) {
                 const uint32_t h = hash_at(m);
-                work[counts[part_of(h)]++] = hashed{h, t};
+                if (may_meet(h)) work[counts[part_of(h)]++] = hashed{h, t};
             }
             // Partition b's offsets are now work[counts[b - 1] .. counts[b]).
             uint32_t key_at = 0;

@@ -6,9 +6,9 @@
 
 namespace kq::xordetect {
 
-// Up to this many distinct keys, decoding with each in turn and scanning the
-// decode (both at memory speed) is cheaper than building the key tables.
-constexpr unsigned few_block_keys = 8;
+// Up to this many distinct keys, scanning the buffer once per key (at memory
+// speed) is cheaper than joining all keys with all offsets.
+constexpr unsigned few_block_keys = 32;
 
 struct block_key_outcome {
     bool any_key = false;   // at least one key block was found

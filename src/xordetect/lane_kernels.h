@@ -30,6 +30,9 @@ struct lane_kernels {
     // no offset passes. The caller keeps every read in the buffer: `to` is at
     // most the phase's limit.
     uint64_t (*find)(filter f, const uint8_t *buf, uint64_t from, uint64_t to, uint32_t *hits);
+    // The same for offsets m whose two bytes decode to 'M' 'Z' under a
+    // sixteen-byte key (src[m] XOR key[m mod 16] and the next).
+    uint64_t (*find_mz16)(const uint8_t *buf, uint64_t from, uint64_t to, const uint8_t *key, uint32_t *hits);
     // dst[j] = src[j] XOR key[j mod 16] for j in [from, to).
     void (*xor16)(uint8_t *dst, const uint8_t *src, uint64_t from, uint64_t to, const uint8_t *key);
     // dst[j] = src[j] - k for j in [from, to).

@@ -136,6 +136,30 @@ template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, ui
     return to;
 }
 
+template <class V>
+uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const uint8_t *key, uint32_t *hits) {
+    // Blocks of 32 offsets keep the key phase of the first one.
+    uint8_t run[64];
+    for (unsigned t = 0; t < sizeof run; t++) run[t] = key[(i + t) & 15];
+    const typename V::vec m = V::splat('M'), z = V::splat('Z');
+    for (; i + 32 <= to; i += 32) {
+        uint32_t block = 0;
+        for (unsigned q = 0; q < 32; q += V::width)
+            block |= V::bits(V::both(V::eq(V::diff(V::load(buf + i + q), V::load(run + q)), m),
+                                     V::eq(V::diff(V::load(buf + i + q + 1), V::load(run + q + 1)), z)))
+                     << q;
+        if (block) {
+            *hits = block;
+            return i;
+        }
+    }
+    uint32_t tail = 0;
+    for (uint64_t u = 0; i + u < to; u++)
+        if ((buf[i + u] ^ run[u]) == 'M' && (buf[i + u + 1] ^ run[u + 1]) == 'Z') tail |= uint32_t(1) << u;
+    *hits = tail;
+    return tail ? i : to;
+}
+
 template <class V> void xor16(uint8_t *dst, const uint8_t *src, uint64_t j, uint64_t to, const uint8_t *key) {
     // A stride of whole key periods (and whole vectors) keeps every vector at
     // the same key phase: the key from phase j mod 16 is loaded once.
@@ -161,7 +185,7 @@ template <class V> void sub1(uint8_t *dst, const uint8_t *src, uint64_t j, uint6
 }
 
 template <class V> constexpr lane_kernels kernels_of(const char *name, bool (*available)()) {
-    return lane_kernels{name, available, find<V>, xor16<V>, sub1<V>};
+    return lane_kernels{name, available, find<V>, find_mz16<V>, xor16<V>, sub1<V>};
 }
 
 }  // namespace

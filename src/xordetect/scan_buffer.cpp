@@ -188,17 +188,22 @@ bool scan::block_xor(int32_t *result) {
     // left alone).
     const block_key_outcome found = find_block_key(src, dec, size, out.whole_end);
     if (!found.any_key) return false;
-    for (unsigned j = 0; j < found.few; j++) {
-        out.whole_xor_block(src + found.few_at[j]);
-        if (locate() >= 0) {
-            *result = detected(false);
-            return true;
-        }
+    bool located = found.located;
+    uint64_t key_at = found.located ? found.winner : found.last;
+    for (unsigned j = 0; j < found.few && !located; j++) {
+        const uint8_t *key = src + found.few_at[j];
+        uint32_t hits;
+        for (uint64_t at = lanes.find_mz16(src, 0, lim510, key, &hits); at < lim510 && !located;
+             at = lanes.find_mz16(src, at + 32, lim510, key, &hits))
+            for (; hits && !located; hits &= hits - 1) {
+                const uint64_t m = at + unsigned(__builtin_ctz(hits));
+                located = header_ok(xor_block_view{src, m, key}, size - m);
+            }
+        if (located) key_at = found.few_at[j];
     }
     // The decode the literal search leaves: the winner's, or the last key block's.
-    const uint64_t key_at = found.located ? found.winner : found.last;
-    if (!found.few || memcmp(src + key_at, src + found.few_at[found.few - 1], 16) != 0) out.whole_xor_block(src + key_at);
-    if (!found.located) return false;
+    out.whole_xor_block(src + key_at);
+    if (!located) return false;
     *result = detected(false);
     return true;
 }
