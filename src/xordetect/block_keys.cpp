@@ -99,9 +99,9 @@ struct hashed {
     uint32_t item;
 };
 
-// Sorts by hash, stably (four byte-wide passes).
+// Sorts by the top 24 bits of the hash (partition and slot), stably.
 void sort_by_hash(hashed *e, hashed *tmp, uint32_t n) {
-    for (unsigned shift = 0; shift < 32; shift += 8) {
+    for (unsigned shift = 8; shift < 32; shift += 8) {
         uint32_t count[257] = {};
         for (uint32_t j = 0; j < n; j++) count[((e[j].hash >> shift) & 0xFF) + 1]++;
         if (count[((e[0].hash >> shift) & 0xFF) + 1] == n) continue;
@@ -112,8 +112,8 @@ void sort_by_hash(hashed *e, hashed *tmp, uint32_t n) {
 }
 
 // One partition: keys (sorted by hash) against offsets first + 16 item. The
-// keys' slots (the hash bits below the partition's) index contiguous runs of
-// the sorted keys.
+// keys' slots (the 12 hash bits at most below the partition's) index
+// contiguous runs of the sorted keys.
 void join_partition(const uint8_t *src, uint32_t size, const uint32_t *starts, const hashed *keys, uint32_t nk,
                     const hashed *offsets, uint32_t nq, uint32_t first, unsigned part_bits, unsigned max_slot_bits,
                     uint32_t *heads, uint32_t *best) {
@@ -127,10 +127,10 @@ void join_partition(const uint8_t *src, uint32_t size, const uint32_t *starts, c
     for (uint32_t b = 0; b < slots; b++) heads[b + 1] += heads[b];
     for (uint32_t q = 0; q < nq; q++) {
         const uint32_t h = offsets[q].hash, slot = slot_of(h), end = heads[slot + 1];
-        uint32_t e = heads[slot];
-        while (e < end && keys[e].hash < h) e++;
         const uint32_t m = first + 16 * offsets[q].item;
-        for (; e < end && keys[e].hash == h; e++) {
+        // Keys of equal hash stand in index order.
+        for (uint32_t e = heads[slot]; e < end; e++) {
+            if (keys[e].hash != h) continue;
             const uint32_t j = keys[e].item;
             if (j >= *best) break;
             if (header_ok(xor_block_view{src, m, src + starts[j]}, size - m)) {
@@ -194,7 +194,7 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     const uint64_t fixed = starts_bytes + 16 * runs + counts_bytes + filter_bytes + (runs / 32 + 1) * 4;
     // Offsets go through in chunks that fit the rest.
     const uint64_t chunk = room > fixed ? (room - fixed) / 8 + runs : 0;
-    if (chunk < 32) {
+    if (chunk < 64) {
         for (uint64_t j = 0; j < runs; j++)
             if (locate_one(src, size, starts[j]) >= 0) {
                 out.located = true;
@@ -242,19 +242,22 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
             const uint32_t f = h >> (32 - filter_bits);
             return (filter[f / 32] >> (f % 32)) & 1;
         };
-        // The offsets m = r + 16 t, a chunk at a time, bucketed by partition.
+        // The offsets m = r + 16 t, a chunk at a time: those that pass the
+        // filter are listed in the work area's upper half, then bucketed by
+        // partition into its lower half.
+        const uint32_t per_chunk = uint32_t(chunk / 2);
+        hashed *const passed = work + per_chunk;
         for (uint32_t first = r; first < offsets_end && best != 0;) {
-            const uint32_t count = uint32_t((offsets_end - first + 15) / 16 < chunk ? (offsets_end - first + 15) / 16 : chunk);
+            const uint32_t left = (offsets_end - first + 15) / 16, count = left < per_chunk ? left : per_chunk;
+            uint32_t listed = 0;
+            for (uint32_t t = 0, m = first; t < count; t++, m += 16) {
+                const uint32_t h = hash_at(m);
+                if (may_meet(h)) passed[listed++] = hashed{h, t};
+            }
             memset(counts, 0, (size_t(parts) + 1) * 4);
-            for (uint32_t t = 0, m = first; t < count; t++, m += 16) {
-                const uint32_t h = hash_at(m);
-                if (may_meet(h)) counts[part_of(h) + 1]++;
-            }
+            for (uint32_t q = 0; q < listed; q++) counts[part_of(passed[q].hash) + 1]++;
             for (uint32_t b = 0; b < parts; b++) counts[b + 1] += counts[b];
-            for (uint32_t t = 0, m = first; t < count; t++, m += 16) {
-                const uint32_t h = hash_at(m);
-                if (may_meet(h)) work[counts[part_of(h)]++] = hashed{h, t};
-            }
+            for (uint32_t q = 0; q < listed; q++) work[counts[part_of(passed[q].hash)]++] = passed[q];
             // Partition b's offsets are now work[counts[b - 1] .. counts[b]).
             uint32_t key_at = 0;
             for (uint32_t b = 0; b < parts; b++) {
@@ -264,7 +267,7 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
                 join_partition(src, size32, starts, keys + k_from, key_at - k_from, work + q_from, q_to - q_from,
                                first, part_bits, max_slot_bits, heads, &best);
             }
-            if (count < chunk) break;
+            if (count < per_chunk) break;
             first += 16 * count;
         }
     }

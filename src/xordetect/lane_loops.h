@@ -5,7 +5,7 @@
 //
 // V provides: width (bytes per vector), vec, load(p), store(p, v), splat(b),
 // eq(a, b) (a lane mask), both(m1, m2), either(m1, m2), diff(a, b) (XOR),
-// plus(a, b), minus(a, b) (byte-wise), and bits(mask): bit t set when lane t
+// minus(a, b) (byte-wise), and bits(mask): bit t set when lane t
 // is set in the mask.
 #pragma once
 

@@ -25,7 +25,6 @@ struct word_lanes {
     static vec both(vec a, vec b) { return a & b; }
     static vec either(vec a, vec b) { return a | b; }
     static vec diff(vec a, vec b) { return a ^ b; }
-    static vec plus(vec a, vec b) { return ((a & low7) + (b & low7)) ^ ((a ^ b) & high); }
     static vec minus(vec a, vec b) { return ((a | high) - (b & low7)) ^ ((a ^ ~b) & high); }
     // Gathers the 0x80 flags of the lanes into bits 0 .. width-1.
     static uint32_t bits(vec m) {
