@@ -1,7 +1,8 @@
 // The scanner's bulk work (finding the next offset that may start an encoded
 // header, decoding long stretches) in one set of kernels per instruction set:
-// AVX2, SSE2 and a portable machine-word path. The best one this processor
-// runs is chosen at the first call; every set gives the same results.
+// AVX2, SSE2 and a portable machine-word path. The scanner takes the best one
+// the processor runs (its features are asked once, then remembered); every
+// set gives the same results.
 #pragma once
 
 #include <stdint.h>
