@@ -77,7 +77,7 @@ struct scan {
 };
 
 // Phase 1: candidates have 'M' 'Z' under k = byte XOR 0x4D, and the two high
-// bytes of e_lfanew equal to k. Byte pairs XOR to 'M'^'Z' = 0x17 first.
+// bytes of e_lfanew equal to k: exactly what the xor1 filter passes.
 bool scan::one_byte_xor(int32_t *result) {
     return each(filter::xor1, src, 0, lim510, [&](uint64_t i) {
         const uint8_t k = src[i] ^ 0x4D;
@@ -144,7 +144,6 @@ bool scan::four_byte_xor(int32_t *result) {
         rule_at = i;
         return true;
     });
-    bool done = false;
     auto candidate = [&](uint64_t i) {
         const uint32_t d = get32(s, i);
         if (d == 0) return false;
@@ -155,12 +154,12 @@ bool scan::four_byte_xor(int32_t *result) {
             int64_t m = locate();
             if (m >= 0 || stub_repair(i, k, &m)) *result = finish(m);
             else *result = detected(k == 0);
-            return done = true;
+            return true;
         }
         const uint32_t k2 = get32(s, i + 2) ^ 0x014C0000u;
         if (word_candidate(i, k2)) {
             *result = detected(k2 == 0);
-            return done = true;
+            return true;
         }
         return false;
     };
@@ -176,7 +175,7 @@ bool scan::four_byte_xor(int32_t *result) {
         }
         if (rule_at + 1 < lim128 && each(filter::xor4, s, rule_at + 1, lim128, candidate)) return true;
     }
-    return done;
+    return false;
 }
 
 // Phase 3: sixteen-byte keys, all tested together (block_keys.cpp).
