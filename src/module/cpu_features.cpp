@@ -5,7 +5,10 @@
 namespace kq {
 namespace {
 
-enum : unsigned { kKnown = 1u << 0, kSse2 = 1u << 1, kPclmul = 1u << 2, kAvx2 = 1u << 3 };
+inline constexpr unsigned kKnown = 1u << 0;
+inline constexpr unsigned kSse2 = 1u << 1;
+inline constexpr unsigned kPclmul = 1u << 2;
+inline constexpr unsigned kAvx2 = 1u << 3;
 
 // Two threads asking at once compute the same word, so a relaxed atomic is
 // enough; this is the module's only writable static and holds no state of

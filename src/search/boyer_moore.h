@@ -26,7 +26,7 @@ int32_t bm_search_nocase(const uint8_t *x, int32_t m, const uint8_t *y, int32_t 
 
 // Patterns at least this long are searched by a pair scan first, which needs
 // none of the tables: callers may build them only when it hands over.
-constexpr int32_t kPairScanMinLength = 32;
+inline constexpr int32_t kPairScanMinLength = 32;
 
 // The pair scan alone (x lower-cased when fold_case). true: *at is the answer
 // (-1: no occurrence); false: *at is the window where bm_search_from goes on.

@@ -89,7 +89,7 @@ uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t
     return kept;
 }
 
-constexpr uint32_t hash_factor = 0x9E3779B1u;
+inline constexpr uint32_t kHashFactor = 0x9E3779B1u;
 
 // A key or an offset with the hash of its value (a bijection of the value,
 // so equal hashes are equal values): item is the key's index or the offset's
@@ -209,7 +209,7 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     uint32_t *const heads = counts + parts + 1;
     uint32_t *const filter = heads + (uint64_t(1) << max_slot_bits) + 1;
     const uint32_t n = uint32_t(distinct_keys(src, starts, runs, base + starts_bytes, room - starts_bytes));
-    if (n <= few_block_keys) {
+    if (n <= kFewBlockKeys) {
         out.few = unsigned(n);
         for (uint32_t j = 0; j < n; j++) out.few_at[j] = starts[j];
         return out;
@@ -222,7 +222,7 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     auto part_of = [&](uint32_t h) { return part_bits ? h >> hash_shift : 0; };
     auto hash_at = [&](uint32_t m) {
         return (uint32_t(src[m] ^ 'M') | (uint32_t(src[m + 1] ^ 'Z') << 8) |
-                (top_byte ? uint32_t(src[m + 0x3F]) << 16 : 0)) * hash_factor;
+                (top_byte ? uint32_t(src[m + 0x3F]) << 16 : 0)) * kHashFactor;
     };
     uint32_t best = n;  // index of the first key with a header so far
     for (unsigned r = 0; r < 16 && best != 0; r++) {
@@ -230,7 +230,7 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
         for (uint32_t j = 0; j < n; j++) {
             const uint8_t *k = src + starts[j];
             const uint32_t v = uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | (top_byte ? uint32_t(k[r15]) << 16 : 0);
-            keys[j] = hashed{v * hash_factor, j};
+            keys[j] = hashed{v * kHashFactor, j};
         }
         sort_by_hash(keys, work, n);
         memset(filter, 0, filter_bytes);

@@ -8,7 +8,7 @@ namespace kq::xordetect {
 
 // Up to this many distinct keys, scanning the buffer once per key (at memory
 // speed) is cheaper than joining all keys with all offsets.
-constexpr unsigned few_block_keys = 32;
+inline constexpr unsigned kFewBlockKeys = 32;
 
 struct block_key_outcome {
     bool any_key = false;   // at least one key block was found
@@ -18,7 +18,7 @@ struct block_key_outcome {
     // When few distinct keys exist they are not searched here: few > 0 and
     // few_at holds the first block of each, in offset order.
     unsigned few = 0;
-    uint32_t few_at[few_block_keys] = {};
+    uint32_t few_at[kFewBlockKeys] = {};
 };
 
 // Searches all key blocks of src at once. Uses scratch[0 .. words_end) as

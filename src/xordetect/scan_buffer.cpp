@@ -14,7 +14,7 @@ namespace {
 
 using namespace kq::xordetect;
 
-constexpr int64_t no_position = -1;
+inline constexpr int64_t kNoPosition = -1;
 
 struct scan {
     const lane_kernels &lanes;
@@ -57,7 +57,7 @@ struct scan {
 
     // First offset of the (fully written) decoded buffer with a header.
     int64_t locate() const {
-        int64_t found = no_position;
+        int64_t found = kNoPosition;
         each(filter::mz, dec, 0, lim510, [&](uint64_t m) {
             if (!header_ok(plain_view{dec + m}, size - m)) return false;
             found = int64_t(m);
