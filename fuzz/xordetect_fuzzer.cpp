@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "module/slots.h"
+#include "xordetect/scan_buffer.h"
 #include "../tests/xordetect/xordetect_oracle.h"
 #include "linked_host.h"
 
@@ -30,14 +32,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_REQUIRE(kb_fast == kb_ref && kw_fast == kw_ref && kdec_fast == kdec_ref);
     }
 
-    kb_fast = kb_ref = 0x5C;
-    kw_fast = kw_ref = 0xA5A5A5A5;
-    const int32_t r_fast = kqhelp::call<SLOT_XORDETECT_SCAN_BUFFER>(fuzz_api(), src_fast.data(), dec_fast.data(), &kb_fast, &kw_fast, n);
+    // The scan through the table, then with every kernel set this processor
+    // runs, each from the same start and each equal to the literal model.
+    const std::vector<uint8_t> dec_start = dec_ref;
+    kb_ref = 0x5C;
+    kw_ref = 0xA5A5A5A5;
     const int32_t r_ref = xoracle::scan_buffer(src_ref.data(), dec_ref.data(), &kb_ref, &kw_ref, n);
-    FUZZ_REQUIRE(r_fast == r_ref);
+    kb_fast = 0x5C;
+    kw_fast = 0xA5A5A5A5;
+    FUZZ_REQUIRE(kqhelp::call<SLOT_XORDETECT_SCAN_BUFFER>(fuzz_api(), src_fast.data(), dec_fast.data(), &kb_fast, &kw_fast, n) == r_ref);
     FUZZ_REQUIRE(kb_fast == kb_ref && kw_fast == kw_ref);
     FUZZ_REQUIRE(dec_fast == dec_ref);
     FUZZ_REQUIRE(src_fast == src_ref);
     fuzz_check_peak(0);
+    for (const kq::xordetect::lane_kernels *const *lanes = kq::xordetect::all_lane_kernels; *lanes; lanes++) {
+        if (!(*lanes)->available()) continue;
+        std::vector<uint8_t> src_lanes(data, data + size), dec_lanes = dec_start;
+        kb_fast = 0x5C;
+        kw_fast = 0xA5A5A5A5;
+        FUZZ_REQUIRE(kq::xordetect::scan_buffer(**lanes, src_lanes.data(), dec_lanes.data(), &kb_fast, &kw_fast, n) == r_ref);
+        FUZZ_REQUIRE(kb_fast == kb_ref && kw_fast == kw_ref);
+        FUZZ_REQUIRE(dec_lanes == dec_ref);
+        FUZZ_REQUIRE(src_lanes == src_ref);
+    }
     return 0;
 }

@@ -7,5 +7,6 @@ namespace kq {
 
 bool cpu_has_sse2();
 bool cpu_has_pclmul();  // carry-less multiplication (with SSE2)
+bool cpu_has_avx2();    // AVX2, with the system saving the 256-bit registers
 
 }  // namespace kq

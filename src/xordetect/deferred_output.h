@@ -6,6 +6,9 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
+
+#include "xordetect/lane_kernels.h"
 
 #include "common/bounds.h"
 
@@ -18,6 +21,7 @@ inline void put32(uint8_t *b, uint64_t o, uint32_t v) { store_le32(b + o, v); }
 enum class suffix_kind { none, copy, xor_byte, sub_byte };
 
 struct deferred_output {
+    const lane_kernels &lanes;
     const uint8_t *src;
     uint8_t *dec;
     uint64_t size;
@@ -28,10 +32,13 @@ struct deferred_output {
     uint64_t start = 0;
     uint8_t key = 0;
 
-    deferred_output(const uint8_t *s, uint8_t *d, uint64_t n) : src(s), dec(d), size(n), whole_end((n - 4 + 3) & ~uint64_t(3)) {}
+    deferred_output(const lane_kernels &l, const uint8_t *s, uint8_t *d, uint64_t n)
+        : lanes(l), src(s), dec(d), size(n), whole_end((n - 4 + 3) & ~uint64_t(3)) {}
 
     // A decode of [at, size) with this kind and key.
     void suffix(uint64_t at, suffix_kind k, uint8_t key_byte) {
+        // The same decode from a later offset changes nothing before it.
+        if (kind == k && key == key_byte && at > start) return;
         if (kind != suffix_kind::none && at > start) write(start, at);
         kind = k;
         start = at;
@@ -47,14 +54,14 @@ struct deferred_output {
     }
 
     void whole_xor_word(uint32_t k) {
-        before_whole();
-        for (uint64_t j = 0; j + 4 < size; j += 4) put32(dec, j, get32(src, j) ^ k);
+        uint8_t key[16];
+        for (unsigned t = 0; t < 16; t++) key[t] = uint8_t(k >> (8 * (t & 3)));
+        whole_xor_block(key);
     }
 
-    void whole_xor_block(const uint8_t *block) {
+    void whole_xor_block(const uint8_t *key) {
         before_whole();
-        const uint32_t k[4] = {get32(block, 0), get32(block, 4), get32(block, 8), get32(block, 12)};
-        for (uint64_t j = 0; j + 4 < size; j += 4) put32(dec, j, get32(src, j) ^ k[(j >> 2) & 3]);
+        lanes.xor16(dec, src, 0, whole_end, key);
     }
 
     // The scan ends: the pending suffix decode lasts to the end.
@@ -66,15 +73,19 @@ struct deferred_output {
 
 private:
     void write(uint64_t from, uint64_t to) {
+        if (from >= to) return;
         switch (kind) {
         case suffix_kind::copy:
-            for (uint64_t j = from; j < to; j++) dec[j] = src[j];
+            memcpy(dec + from, src + from, to - from);
             break;
-        case suffix_kind::xor_byte:
-            for (uint64_t j = from; j < to; j++) dec[j] = uint8_t(src[j] ^ key);
+        case suffix_kind::xor_byte: {
+            uint8_t k[16];
+            memset(k, key, sizeof k);
+            lanes.xor16(dec, src, from, to, k);
             break;
+        }
         case suffix_kind::sub_byte:
-            for (uint64_t j = from; j < to; j++) dec[j] = uint8_t(src[j] - key);
+            lanes.sub1(dec, src, from, to, key);
             break;
         case suffix_kind::none:
             break;

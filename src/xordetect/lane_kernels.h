@@ -1,0 +1,55 @@
+// The scanner's bulk work (finding the next offset that may start an encoded
+// header, decoding long stretches) in one set of kernels per instruction set:
+// AVX2, SSE2 and a portable machine-word path. The scanner takes the best one
+// the processor runs (its features are asked once, then remembered); every
+// set gives the same results.
+#pragma once
+
+#include <stdint.h>
+
+namespace kq::xordetect {
+
+// Cheap necessary conditions, tested many offsets at once. An offset that
+// fails its filter cannot be a candidate of that phase; one that passes is
+// checked in full by the caller.
+enum class filter : uint8_t {
+    mz,        // decoded buffer: 'M' 'Z'
+    xor1,      // one-byte XOR: 'M' 'Z' and the high bytes of e_lfanew decode to 0 under the same key
+    xor4,      // four-byte XOR: Magic and Subsystem's high byte decode under the signature or Machine key
+    rule,      // four equal non-zero words at a multiple of 4 (only multiples of 4 are reported)
+    add1,      // one-byte addition: 'M' 'Z' and the high bytes of e_lfanew
+    widened,   // the widened signature's first bytes
+    add4,      // four-byte addition: equal halves of the first word pair, Magic's low byte
+};
+
+struct lane_kernels {
+    const char *name;
+    bool (*available)();
+    // The first block of 32 offsets from `from` on (at = from + 32 t) in which
+    // some offsets below `to` pass the filter: returns at and sets bit u of
+    // *hits for each passing offset at + u. Returns `to` (and *hits = 0) when
+    // no offset passes. The caller keeps every read in the buffer: `to` is at
+    // most the phase's limit.
+    uint64_t (*find)(filter f, const uint8_t *buf, uint64_t from, uint64_t to, uint32_t *hits);
+    // The same for offsets m whose two bytes decode to 'M' 'Z' under a
+    // sixteen-byte key (src[m] XOR key[m mod 16] and the next).
+    uint64_t (*find_mz16)(const uint8_t *buf, uint64_t from, uint64_t to, const uint8_t *key, uint32_t *hits);
+    // dst[j] = src[j] XOR key[j mod 16] for j in [from, to).
+    void (*xor16)(uint8_t *dst, const uint8_t *src, uint64_t from, uint64_t to, const uint8_t *key);
+    // dst[j] = src[j] - k for j in [from, to).
+    void (*sub1)(uint8_t *dst, const uint8_t *src, uint64_t from, uint64_t to, uint8_t k);
+};
+
+extern const lane_kernels portable_lane_kernels;
+#if defined(__i386__) || defined(__x86_64__)
+extern const lane_kernels sse2_lane_kernels;
+extern const lane_kernels avx2_lane_kernels;
+#endif
+
+// Every set of this build, best first, ending with a null pointer.
+extern const lane_kernels *const all_lane_kernels[];
+
+// The best set this processor runs.
+const lane_kernels &best_lane_kernels();
+
+}  // namespace kq::xordetect
