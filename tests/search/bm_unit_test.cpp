@@ -25,16 +25,20 @@ struct tables {
     }
 };
 
-int32_t search(const std::string &x, const std::string &y) {
+// The two stages as the slots run them, with the given vector unit.
+int32_t search(const std::string &x, const std::string &y, bool nocase, kq::vector_unit unit) {
     tables t(x);
-    return kq::bm_search(u8(x), static_cast<int32_t>(x.size()), u8(y), static_cast<int32_t>(y.size()), t.good_suffix,
-                         t.bad_char);
+    const auto m = static_cast<int32_t>(x.size()), n = static_cast<int32_t>(y.size());
+    int32_t at = 0;
+    if (kq::bm_scan(u8(x), m, u8(y), n, nocase, unit, &at)) return at;
+    return kq::bm_search_from(u8(x), m, u8(y), n, t.good_suffix, t.bad_char, nocase, at);
 }
 
-int32_t search_nocase(const std::string &x, const std::string &y) {
+// The Boyer-Moore loop alone, from the first window.
+int32_t bm_loop(const std::string &x, const std::string &y, bool nocase) {
     tables t(x);
-    return kq::bm_search_nocase(u8(x), static_cast<int32_t>(x.size()), u8(y), static_cast<int32_t>(y.size()),
-                                t.good_suffix, t.bad_char);
+    return kq::bm_search_from(u8(x), static_cast<int32_t>(x.size()), u8(y), static_cast<int32_t>(y.size()),
+                              t.good_suffix, t.bad_char, nocase, 0);
 }
 
 TEST(BoyerMooreTables, TextbookPattern) {
@@ -69,33 +73,51 @@ TEST(AsciiToLower, FoldsOnlyTheAsciiCapitals) {
     }
 }
 
+// Every path runs on this machine: no vectors (short patterns go straight
+// to the Boyer-Moore loop), SSE2 and AVX2 where the processor has them.
+class KernelPaths : public ::testing::TestWithParam<kq::vector_unit> {
+protected:
+    void SetUp() override {
+        if (GetParam() > kq::best_vector_unit()) GTEST_SKIP() << "this processor lacks the vector unit";
+    }
+    int32_t exact(const std::string &x, const std::string &y) { return search(x, y, false, GetParam()); }
+    int32_t nocase(const std::string &x, const std::string &y) { return search(x, y, true, GetParam()); }
+};
+
+std::string unit_name(const ::testing::TestParamInfo<kq::vector_unit> &info) {
+    const char *names[] = {"none", "sse2", "avx2"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, KernelPaths,
+                         ::testing::Values(kq::vector_unit::none, kq::vector_unit::sse2, kq::vector_unit::avx2),
+                         unit_name);
+
 struct kernel_case {
     const char *pattern, *text;
     int32_t exact, nocase;
 };
 
-class KernelCases : public ::testing::TestWithParam<kernel_case> {};
-
-TEST_P(KernelCases, FirstOccurrence) {
-    const kernel_case &c = GetParam();
-    EXPECT_EQ(search(c.pattern, c.text), c.exact);
-    EXPECT_EQ(search_nocase(c.pattern, c.text), c.nocase);
+TEST_P(KernelPaths, Edges) {
+    const kernel_case cases[] = {
+        {"abc", "xxabcabc", 2, 2}, {"abc", "abc", 0, 0}, {"abcd", "abc", -1, -1}, {"q", "", -1, -1},
+        {"q", "abcq", 3, 3}, {"aaa", "baaab", 1, 1}, {"mz", "xMZ", -1, 1}, {"mz", "xmz", 1, 1},
+        {"\xe4", "\xc4", -1, -1}, {"`", "@", -1, -1}, {"{", "[", -1, -1},
+        {"GCAGAGAG", "gcatcgcagagagtatacagtacg", -1, -1}, {"gcagagag", "GCATCGCAGAGAGTATACAGTACG", -1, 5},
+        // past the vector blocks: the last windows are checked one by one
+        {"xyz", "0123456789abcdefghijklmnopqrstuvwxyzXYZ", 33, 33},
+        {"xyz", "0123456789abcdefghijklmnopqrstuvwXYZ", -1, 33},
+    };
+    for (const kernel_case &c : cases) {
+        EXPECT_EQ(exact(c.pattern, c.text), c.exact) << c.pattern << " in " << c.text;
+        EXPECT_EQ(nocase(c.pattern, c.text), c.nocase) << c.pattern << " in " << c.text;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, KernelCases,
-    ::testing::Values(kernel_case{"abc", "xxabcabc", 2, 2}, kernel_case{"abc", "abc", 0, 0},
-                      kernel_case{"abcd", "abc", -1, -1}, kernel_case{"q", "", -1, -1},
-                      kernel_case{"q", "abcq", 3, 3}, kernel_case{"aaa", "baaab", 1, 1},
-                      kernel_case{"mz", "xMZ", -1, 1}, kernel_case{"mz", "xmz", 1, 1},
-                      kernel_case{"\xe4", "\xc4", -1, -1}, kernel_case{"`", "@", -1, -1},
-                      kernel_case{"{", "[", -1, -1}, kernel_case{"GCAGAGAG", "gcatcgcagagagtatacagtacg", -1, -1},
-                      kernel_case{"gcagagag", "GCATCGCAGAGAGTATACAGTACG", -1, 5}),
-    [](const ::testing::TestParamInfo<kernel_case> &info) { return "case" + std::to_string(info.index); });
-
 // Random texts over small alphabets (many partial matches) and the full byte
-// range, patterns cut from the text or made up, folded or not.
-TEST(BoyerMooreKernels, AgreeWithNaiveSearch) {
+// range, patterns cut from the text or made up, folded or not; the
+// Boyer-Moore loop alone as well.
+TEST_P(KernelPaths, AgreeWithNaiveSearch) {
     std::mt19937 rng(12345);
     const std::string alphabets[] = {"ab", "aAbB", "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{"};
     for (int round = 0; round < 4000; round++) {
@@ -116,35 +138,41 @@ TEST(BoyerMooreKernels, AgreeWithNaiveSearch) {
         }
         std::string lowered = pattern;
         for (char &c : lowered) c = static_cast<char>(ascii_to_lower(static_cast<uint8_t>(c)));
-        ASSERT_EQ(search(pattern, text), naive_search(pattern, text, false)) << round;
-        ASSERT_EQ(search_nocase(lowered, text), naive_search(lowered, text, true)) << round;
+        const int32_t expected = naive_search(pattern, text, false), expected_nocase = naive_search(lowered, text, true);
+        ASSERT_EQ(exact(pattern, text), expected) << round;
+        ASSERT_EQ(nocase(lowered, text), expected_nocase) << round;
+        ASSERT_EQ(bm_loop(pattern, text, false), expected) << round;
+        ASSERT_EQ(bm_loop(lowered, text, true), expected_nocase) << round;
     }
 }
 
 // Texts where every window matches up to its first byte: the scan must stay
 // linear in practice and still find the leftmost match.
-TEST(BoyerMooreKernels, PeriodicTexts) {
+TEST_P(KernelPaths, PeriodicTexts) {
     std::string text(5000, 'a');
-    EXPECT_EQ(search(std::string(254, 'a') + "b", text), -1);
-    EXPECT_EQ(search("b" + std::string(254, 'a'), text), -1);
+    EXPECT_EQ(exact(std::string(254, 'a') + "b", text), -1);
+    EXPECT_EQ(exact("b" + std::string(254, 'a'), text), -1);
+    EXPECT_EQ(exact(std::string(20, 'a') + "b", text), -1);
     text += "b";
-    EXPECT_EQ(search(std::string(254, 'a') + "b", text), 5000 - 254);
-    EXPECT_EQ(search_nocase(std::string(255, 'a'), text), 0);
+    EXPECT_EQ(exact(std::string(254, 'a') + "b", text), 5000 - 254);
+    EXPECT_EQ(exact(std::string(20, 'a') + "b", text), 5000 - 20);
+    EXPECT_EQ(nocase(std::string(255, 'a'), text), 0);
 }
 
-// Every window fits the pattern's first and last byte, so a search that only
-// filters on them would verify each one: it must stay fast and exact.
-TEST(BoyerMooreKernels, TextsFullOfCandidates) {
-    const std::string pattern = std::string(100, 'a') + "b" + std::string(100, 'a');
-    std::string text(60000, 'a');
-    EXPECT_EQ(search(pattern, text), -1);
-    text.replace(50000, pattern.size(), pattern);
-    EXPECT_EQ(search(pattern, text), 50000);
-    std::string mixed = text;
-    for (size_t i = 1; i < mixed.size(); i += 3) mixed[i] = 'A';  // the 'b' at 50100 stays
-    std::string lowered = pattern;
-    EXPECT_EQ(search_nocase(lowered, mixed), naive_search(lowered, mixed, true));
-    EXPECT_EQ(search_nocase(lowered, mixed), 50000);
+// Every window fits the pattern's first and last byte, so a scan that only
+// filters on them would verify each one: it hands over, and stays exact.
+TEST_P(KernelPaths, TextsFullOfCandidates) {
+    for (size_t half : {100, 12}) {
+        const std::string pattern = std::string(half, 'a') + "b" + std::string(half, 'a');
+        std::string text(60000, 'a');
+        EXPECT_EQ(exact(pattern, text), -1);
+        text.replace(50000, pattern.size(), pattern);
+        EXPECT_EQ(exact(pattern, text), 50000);
+        std::string mixed = text;
+        for (size_t i = 1; i < mixed.size(); i += 3) mixed[i] = 'A';  // the 'b' stays
+        EXPECT_EQ(nocase(pattern, mixed), naive_search(pattern, mixed, true));
+        EXPECT_EQ(nocase(pattern, mixed), 50000);
+    }
 }
 
 }  // namespace
