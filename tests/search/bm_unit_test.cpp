@@ -51,26 +51,12 @@ TEST(BoyerMooreTables, TextbookPattern) {
     }
 }
 
-TEST(BoyerMooreTables, OneBytePattern) {
-    tables t("q");
-    EXPECT_EQ(t.good_suffix[0], 1);
-    EXPECT_EQ(t.suffix_len[0], 1);
-    for (int b = 0; b < 256; b++) EXPECT_EQ(t.bad_char[b], 1);
-}
-
 TEST(BoyerMooreTables, RepeatedBytes) {
     tables t("aaaa");
     EXPECT_EQ(std::vector<int32_t>(t.suffix_len, t.suffix_len + 4), (std::vector<int32_t>{1, 2, 3, 4}));
     // A mismatch at i means the text byte there is not 'a': the window can pass it.
     EXPECT_EQ(std::vector<int32_t>(t.good_suffix, t.good_suffix + 4), (std::vector<int32_t>{1, 2, 3, 4}));
     EXPECT_EQ(t.bad_char['a'], 1);
-}
-
-TEST(AsciiToLower, FoldsOnlyTheAsciiCapitals) {
-    for (int b = 0; b < 256; b++) {
-        uint8_t expected = (b >= 'A' && b <= 'Z') ? static_cast<uint8_t>(b + 0x20) : static_cast<uint8_t>(b);
-        EXPECT_EQ(ascii_to_lower(static_cast<uint8_t>(b)), expected) << b;
-    }
 }
 
 // Every path runs on this machine: no vectors (short patterns go straight
