@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "checksum/crc16.h"
-#include "checksum/crc32.h"
+#include "checksum/crc_kernels.h"
 #include "module/slots.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // CRC-16/CCITT in the augmented form (slot 55): the data byte enters the low
 // end of the register after the shift instead of the table index. The table
 // kernels are here; the carry-less multiplication kernel is in crc16_clmul.cpp.
-#include "checksum/crc16.h"
+#include "checksum/crc_kernels.h"
 
 #include "checksum/crc_tables.h"
 #include "module/slots.h"

@@ -7,7 +7,7 @@
 // on loading so that bit 127 of a lane is the first bit of its first byte.
 #include <immintrin.h>
 
-#include "checksum/crc16.h"
+#include "checksum/crc_kernels.h"
 #include "checksum/crc_tables.h"
 #include "module/cpu_features.h"
 

@@ -7,9 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "checksum/crc16.h"
+#include "checksum/crc_kernels.h"
 #include "checksum/crc16_model.h"
-#include "checksum/crc32.h"
 
 namespace {
 
