@@ -21,7 +21,12 @@ typedef void (*kq_generic_fn)(void);
 
 struct host_context;
 
-/* host_context entry 1: returns the interface table for an id, or null. */
+/* host_context entry 1: the interface table for an id, or null. Ids 1 and 12
+ * are required when a scan_file is created; 1 is asked again by slot 1 and
+ * the searches, 10 at creation (optional) and 0 by slot 56 (optional). For 12
+ * return this module's table (module_get_api) or one whose slots behave as
+ * its own: the module calls its slots 4, 7, 8 and 16 through it, so a host
+ * may interpose on them. Tables must stay valid while the module may use them. */
 typedef void *(*host_get_interface_fn)(struct host_context *ctx, uint32_t instance, uint32_t id);
 
 /* The host context is itself a table of function pointers; the module only
@@ -43,19 +48,33 @@ typedef struct host_context {
 #define HOST_SLOT_POOL_ALLOC_ZEROED 31
 #define HOST_SERVICES_SLOTS 32
 
-/* 0 success with *done = bytes read (may be fewer than asked); -1 failure. */
+/* Every service gets the ctx and instance the module was given (pool
+ * services get the pool instead). */
+/* Reads at the file position: 0 success with *done = bytes read (fewer than
+ * asked at the end of the file); -1 failure. Several callers judge only *done,
+ * which they zero first; a *done above count is not believed. */
 typedef int32_t (*host_read_fn)(host_context *ctx, uint32_t instance, uint32_t handle, void *buffer,
                                 uint64_t count, uint64_t *done);
-/* origin is always 0 (from the start); 0 success, non-zero failure. */
+/* origin is always 0 (from the start); 0 success, non-zero failure. Offsets
+ * may lie beyond the end of the file (a later read then delivers 0 bytes). */
 typedef int32_t (*host_seek_fn)(host_context *ctx, uint32_t instance, uint32_t handle, uint64_t offset,
                                 uint32_t origin);
+/* Writes the size; the result is not examined (a size left alone reads 0,
+ * which turns off the ELF reader's bounds test). */
 typedef int32_t (*host_get_file_size_fn)(host_context *ctx, uint32_t instance, uint32_t handle,
                                          uint64_t *size);
+/* As seek and read together; 0 success with *done, non-zero failure. */
 typedef int32_t (*host_read_at_fn)(host_context *ctx, uint32_t instance, uint32_t handle, uint64_t offset,
                                    void *buffer, uint64_t count, uint64_t *done);
+/* A block of size bytes (contents undefined, or zero-filled for
+ * alloc_zeroed), or null; size can exceed 4 GiB only by a caller's count
+ * given to slot 33. Every such block goes back through free, which is never
+ * given null. */
 typedef void *(*host_alloc_fn)(host_context *ctx, uint32_t instance, uint64_t size);
 typedef void (*host_free_fn)(host_context *ctx, uint32_t instance, void *block);
 typedef void *(*host_alloc_zeroed_fn)(host_context *ctx, uint32_t instance, uint64_t size);
+/* A block from the pool a container caller named (plain or zero-filled), or
+ * null; the module never frees pool blocks. */
 typedef void *(*host_pool_alloc_fn)(void *pool, uint32_t size);
 typedef void *(*host_pool_alloc_zeroed_fn)(void *pool, uint32_t size);
 
@@ -78,7 +97,9 @@ typedef struct host_services {
     host_pool_alloc_zeroed_fn pool_alloc_zeroed; /* 31 */
 } host_services;
 
-/* Interface 0: engine settings. */
+/* Interface 0: engine settings. Slot 56 reads key 3 and tests its bits 0x08
+ * and 0x20 (either switches the known-file match off); the result is not
+ * examined, *out starts at 0. */
 #define HOST_ENGINE_SLOT_GET_SETTING 36
 #define HOST_ENGINE_SLOTS 37
 #define HOST_SETTING_KNOWN_FILES 3u
@@ -89,7 +110,9 @@ typedef struct host_engine {
 } host_engine;
 
 /* Interface 10: the known-file list: *out = null or count, then count
- * entries of four words (size, offset, length, crc32). */
+ * entries of four words (size, offset, length, crc32: the standard CRC-32 of
+ * length bytes at offset, for files of that size). Asked on every call of
+ * slot 56 and read during that call only; the result is not examined. */
 #define HOST_SIZE_LIST_SLOT_GET 13
 #define HOST_SIZE_LIST_SLOTS 14
 typedef int32_t (*host_get_size_list_fn)(host_context *ctx, uint32_t instance, const uint32_t **out);

@@ -1,4 +1,28 @@
-/* Module identity, the 75-slot function table, and the per-file object. */
+/* Module identity, the 75-slot function table, and the per-file object.
+ *
+ * Rules every slot in these headers follows; each slot's comment gives only
+ * what is its own.
+ *
+ * Ownership. A pointer that a slot returns into a file's data (a region or
+ * window, a PE record, the ELF reader and its records and names) is owned by
+ * the scan_file: "file-owned" below. The caller never frees it; it stays
+ * valid until the scan_file is reset (slot 3) or destroyed (slot 1). Every
+ * block the module holds comes from the host's services of that scan_file.
+ * Load once. A file-owned item is read on first request and kept; where a
+ * slot says its failure is final, later calls answer the failure at once
+ * without reading the file again.
+ * Errors. Only the ELF slots keep error codes (in the reader, see elf.h); the
+ * others report everything through their result. Buffers that a caller passes
+ * with a length are trusted to hold that length.
+ *
+ * Threads. The module creates no threads, takes no locks and keeps no state
+ * of its own between calls (the one word it writes, the processor features,
+ * holds the same value on every thread). So distinct scan_files may be used
+ * on any threads at once; one scan_file, and everything attached to it or
+ * obtained from it (ELF reader, regions, windows, records), by one thread at
+ * a time; likewise one container header or one z_stream. Slots that take only
+ * caller buffers are re-entrant. The host's services and interfaces must be
+ * safe to call from every thread that uses the module. */
 #ifndef KQHELP_MODULE_H
 #define KQHELP_MODULE_H
 
@@ -64,12 +88,35 @@ typedef struct scan_file {
 } scan_file;
 
 /* Slots 0-3, 46-53 */
+
+/* Slot 0: a new scan_file for the host file *handle, or null when ctx is null,
+ * instance is 0, handle is null, *handle is 0, the host has no interface 1 or
+ * 12, or the object cannot be allocated (nothing is left allocated).
+ * The caller owns it and releases it with slot 1 and the same ctx and
+ * instance. Interface 10 is optional (without it slot 56 answers 0). The
+ * file size is asked here and kept. */
 typedef scan_file *(*scan_file_create_fn)(host_context *ctx, uint32_t instance, uint32_t *handle);
+/* Slot 1: releases every attached block and the object; returns 0 always.
+ * With a null ctx or an instance of 0 it does nothing (the object is kept);
+ * a null file is allowed. Every file-owned pointer dies here. */
 typedef int32_t (*scan_file_destroy_fn)(host_context *ctx, uint32_t instance, scan_file *file);
+/* Slot 2: stores the handle and returns 0; 1 for a null file. The size, the
+ * known-file answer and the attached blocks (cached regions and records of
+ * the previous handle) are kept. */
 typedef int32_t (*scan_file_set_handle_fn)(scan_file *file, uint32_t handle);
+/* Slot 3: rebinds the object to another file in place: releases every
+ * attached block (file-owned pointers die), zeroes the object, takes the new
+ * handle and asks its size again (user words and the known-file answer go
+ * back to 0). Returns 1 for a null file, else 0. A handle of 0 only releases
+ * the blocks and leaves every other field as it was. */
 typedef int32_t (*scan_file_reset_fn)(scan_file *file, uint32_t handle);
+/* Slots 46, 47: *out = the size (as the host reported it) or the handle, and
+ * 0. A null out returns 1; a null file sets *out = 0 and returns 1. */
 typedef int32_t (*scan_file_get_size_fn)(scan_file *file, uint64_t *out);
 typedef int32_t (*scan_file_get_handle_fn)(scan_file *file, uint32_t *out);
+/* Slots 48-53: three words the engine keeps on the file; the module never
+ * reads them. Setters ignore a null file. Getters of a null file return 1
+ * for user1 and 0 for user2 and user3. */
 typedef void (*scan_file_set_user1_fn)(scan_file *file, uint32_t value);
 typedef uint32_t (*scan_file_get_user1_fn)(scan_file *file);
 typedef uint32_t (*scan_file_get_user3_fn)(scan_file *file);
@@ -77,7 +124,9 @@ typedef void (*scan_file_set_user3_fn)(scan_file *file, uint32_t value);
 typedef void (*scan_file_set_user2_fn)(scan_file *file, uint32_t value);
 typedef uint32_t (*scan_file_get_user2_fn)(scan_file *file);
 
-/* Slots 63-67: placeholders that keep their places in the table. */
+/* Slots 63-67: placeholders that keep their places in the table. The no-ops
+ * do nothing, the fail slots return -1, and clamp_nonpositive returns n when
+ * n <= 0, else 0. None touches memory or the host. */
 typedef void (*helper_noop_a_fn)(void);
 typedef int32_t (*helper_fail_a_fn)(void);
 typedef int32_t (*helper_clamp_nonpositive_fn)(int32_t n);

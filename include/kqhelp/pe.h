@@ -65,21 +65,75 @@ enum {
 /* Windows read around an offset start this many bytes before it. */
 #define WINDOW_BEFORE 10240u
 
+/* Slot 4: the head (kinds 1, 10: the first REGION_SIZE bytes) or the tail
+ * (2, 11: the last REGION_SIZE bytes; from offset 0 in a shorter file), in a
+ * file-owned buffer of REGION_BUFFER_SIZE bytes; *size_out (optional) = the
+ * valid bytes, 1 to REGION_SIZE. Kinds 10 and 11 answer only what an earlier
+ * call already read. Null with *size_out = 0 for a null file, another kind, a
+ * buffer that cannot be allocated or a read of 0 bytes (an empty file); a
+ * failed head or tail is final. */
 typedef const uint8_t *(*file_get_region_fn)(scan_file *file, int32_t kind, uint64_t *size_out);
+/* Slot 5: REGION_SIZE bytes at (kinds 3, 6, 7) or around (4, 8, 9: from
+ * WINDOW_BEFORE bytes before) an offset: the one given for 3 and 4 (-1: as
+ * kind 7), the PE32 entry point through the section table as stored (6, 8) or
+ * with raw-data pointers rounded to FileAlignment (7, 9). *size_out = valid
+ * bytes; *position_out = index in the buffer of the byte at that offset. The
+ * buffer is file-owned, one per kind, and its bytes are replaced when its kind
+ * is asked for at another offset; kinds 4, 8, 9 answer with the slot-4 head or
+ * tail near either end of the file or in a file under REGION_SIZE bytes. Null
+ * with *size_out = 0 when file, size_out or position_out is null, the offset
+ * is above the file size, the kind is another, the entry point is needed and
+ * not found (also at offset 0 of a file without one), or nothing can be read. */
 typedef const uint8_t *(*file_get_window_fn)(scan_file *file, int32_t kind, int64_t offset, uint64_t *size_out,
                                              uint64_t *position_out);
+
+/* Slots 6-11: file-owned copies of the file's bytes in the PE/COFF layouts,
+ * or null. Each is loaded once and a failure is final; null for a null file,
+ * a file whose first two bytes are not "MZ", "ZM" or "MY", a head region
+ * shorter than 64 (slot 6), 312 (7), 256 (8, 10), 328 (9) or 128 bytes (11),
+ * a failed allocation or read. */
+/* Slot 6: the PE_DOS_HEADER_SIZE bytes at offset 0. */
 typedef const uint8_t *(*pe_get_dos_header_fn)(scan_file *file);
+/* Slots 7, 9: the PE_NT_HEADERS32_SIZE or PE_NT_HEADERS64_SIZE bytes at
+ * e_lfanew, whatever SizeOfOptionalHeader says; null unless they start with
+ * "PE\0\0" and the Magic is PE_MAGIC_PE32 (slot 7) or PE_MAGIC_PE32_PLUS
+ * (slot 9): a file has at most one of the two. */
 typedef const uint8_t *(*pe_get_nt_headers32_fn)(scan_file *file);
+/* Slots 8, 10: the section table of a PE32 (slot 8) or PE32+ image (slot
+ * 10), *count headers of PE_SECTION_HEADER_SIZE bytes: NumberOfSections, at
+ * most PE_MAX_SECTIONS. Null without NT headers of that kind or with 0
+ * sections. Headers that the end of the file cuts off read as zeros. *count
+ * means something only with a table; count may be null. */
 typedef const uint8_t *(*pe_get_sections32_fn)(scan_file *file, uint32_t *count);
+/* Slot 9: see slot 7. */
 typedef const uint8_t *(*pe_get_nt_headers64_fn)(scan_file *file);
+/* Slot 10: see slot 8. */
 typedef const uint8_t *(*pe_get_sections64_fn)(scan_file *file, uint32_t *count);
+/* Slot 11: the PE_NE_HEADER_SIZE bytes at e_lfanew, which start with "NE". */
 typedef const uint8_t *(*pe_get_ne_header_fn)(scan_file *file);
+
+/* Slots 12-17: pure functions over count section headers of a caller's table
+ * (normally one from slot 8 or 10); a count <= 0 or a null table is an empty
+ * table. A header contains an RVA from VirtualAddress up to below
+ * VirtualAddress + VirtualSize or + SizeOfRawData, an offset from
+ * PointerToRawData up to below PointerToRawData + SizeOfRawData; sums wrap
+ * at 2^32. */
+/* Slots 12, 13: index of the first header that contains the value, or -1. */
 typedef int32_t (*pe_find_section_by_rva_fn)(int32_t count, const uint8_t *sections, uint32_t rva);
 typedef int32_t (*pe_find_section_by_offset_fn)(int32_t count, const uint8_t *sections, uint32_t offset);
+/* Slots 14, 15: the value translated by the last header that contains it; a
+ * value below the lowest VirtualAddress (inside the headers) maps to itself;
+ * otherwise 0, which is also a valid answer. */
 typedef uint32_t (*pe_rva_to_offset_fn)(int32_t count, const uint8_t *sections, uint32_t rva);
 typedef uint32_t (*pe_offset_to_rva_fn)(int32_t count, const uint8_t *sections, uint32_t offset);
+/* Slots 16, 17: as 14 and 15, but 0xFFFFFFFF when the value cannot be mapped. */
 typedef uint32_t (*pe_rva_to_offset_ex_fn)(int32_t count, const uint8_t *sections, uint32_t rva);
 typedef uint32_t (*pe_offset_to_rva_ex_fn)(int32_t count, const uint8_t *sections, uint32_t offset);
+/* Slot 18: the file offset where the overlay starts, the largest
+ * PointerToRawData + SizeOfRawData of the PE32 (else PE32+) section table, and
+ * *size = its length up to the end of the file; computed once. No overlay is
+ * *size = 0 (offset 0 when there is no table or a section reaches past the
+ * end of the file). A null file or size returns 0 and writes nothing. */
 typedef uint64_t (*pe_get_overlay_fn)(scan_file *file, uint64_t *size);
 
 #ifdef __cplusplus
