@@ -10,7 +10,7 @@ namespace kq {
 namespace {
 
 // Below this length the folding kernel's fixed cost outweighs its speed.
-constexpr uint64_t kClmulThreshold = 64;
+inline constexpr uint64_t kClmulThreshold = 64;
 
 }  // namespace
 

@@ -31,8 +31,8 @@ KQ_CLMUL inline __m128i fold(__m128i lane, __m128i k, __m128i next) {
 }
 
 // Folding distance D: the high half takes x^(D+64), the low half x^D.
-constexpr uint64_t k512_hi = xpow_mod(512 + 64), k512_lo = xpow_mod(512);
-constexpr uint64_t k128_hi = xpow_mod(128 + 64), k128_lo = xpow_mod(128);
+inline constexpr uint64_t k512_hi = xpow_mod(512 + 64), k512_lo = xpow_mod(512);
+inline constexpr uint64_t k128_hi = xpow_mod(128 + 64), k128_lo = xpow_mod(128);
 
 KQ_CLMUL inline __m128i load(const uint8_t *p, __m128i reverse) {
     return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), reverse);

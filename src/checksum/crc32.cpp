@@ -13,7 +13,7 @@ namespace kq {
 namespace {
 
 // Below this length the folding kernel's fixed cost outweighs its speed.
-constexpr uint64_t kClmulThreshold = 64;
+inline constexpr uint64_t kClmulThreshold = 64;
 
 inline uint32_t step(uint32_t crc, uint8_t b) { return (crc >> 8) ^ kCrc32Tables.slice[0][(crc ^ b) & 0xFF]; }
 

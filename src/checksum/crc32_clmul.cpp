@@ -24,10 +24,10 @@ constexpr uint64_t fold_constant(uint32_t n) { return static_cast<uint64_t>(xpow
 
 // Folding distance D: the low half (the earlier bytes) takes x^(D+32), the
 // high half x^(D-32).
-constexpr uint64_t k512_lo = fold_constant(512 + 32), k512_hi = fold_constant(512 - 32);
-constexpr uint64_t k128_lo = fold_constant(128 + 32), k128_hi = fold_constant(128 - 32);
-static_assert(k512_lo == 0x154442BD4ull && k512_hi == 0x1C6E41596ull, "fold-by-four constants");
-static_assert(k128_lo == 0x1751997D0ull && k128_hi == 0x0CCAA009Eull, "fold-by-one constants");
+inline constexpr uint64_t k512Lo = fold_constant(512 + 32), k512Hi = fold_constant(512 - 32);
+inline constexpr uint64_t k128Lo = fold_constant(128 + 32), k128Hi = fold_constant(128 - 32);
+static_assert(k512Lo == 0x154442BD4ull && k512Hi == 0x1C6E41596ull, "fold-by-four constants");
+static_assert(k128Lo == 0x1751997D0ull && k128Hi == 0x0CCAA009Eull, "fold-by-one constants");
 
 #define KQ_CLMUL __attribute__((target("pclmul,sse2")))
 
@@ -50,14 +50,14 @@ KQ_CLMUL uint32_t crc32_clmul(uint32_t crc, const uint8_t *data, uint64_t length
     __m128i b = load(data + 16), c = load(data + 32), d = load(data + 48);
     data += 64;
     length -= 64;
-    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(k512_hi), static_cast<long long>(k512_lo));
+    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(k512Hi), static_cast<long long>(k512Lo));
     for (; length >= 64; data += 64, length -= 64) {
         a = fold(a, k512, load(data));
         b = fold(b, k512, load(data + 16));
         c = fold(c, k512, load(data + 32));
         d = fold(d, k512, load(data + 48));
     }
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(k128_hi), static_cast<long long>(k128_lo));
+    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(k128Hi), static_cast<long long>(k128Lo));
     a = fold(a, k128, b);
     a = fold(a, k128, c);
     a = fold(a, k128, d);

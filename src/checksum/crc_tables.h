@@ -5,8 +5,8 @@
 
 namespace kq {
 
-constexpr uint32_t kCrc32Poly = 0xEDB88320u;  // 0x04C11DB7, reflected
-constexpr uint16_t kCrc16Poly = 0x1021u;
+inline constexpr uint32_t kCrc32Poly = 0xEDB88320u;  // 0x04C11DB7, reflected
+inline constexpr uint16_t kCrc16Poly = 0x1021u;
 
 // slice[0] is the classic byte table; slice[k][b] is the register after byte
 // b followed by k zero bytes, so eight bytes can be folded in one step.

@@ -6,12 +6,14 @@
 
 namespace {
 
-enum : uint8_t { KNOWN_UNDECIDED = 0, KNOWN_NO_MATCH = 1, KNOWN_MATCH = 2 };
+inline constexpr uint8_t kKnownUndecided = 0;
+inline constexpr uint8_t kKnownNoMatch = 1;
+inline constexpr uint8_t kKnownMatch = 2;
 
-constexpr uint32_t kMaxEntries = 1000000;
-constexpr uint64_t kReadBuffer = 65536;
+inline constexpr uint32_t kMaxEntries = 1000000;
+inline constexpr uint64_t kReadBuffer = 65536;
 // Setting 3 bits that switch the match off.
-constexpr uint32_t kSwitchedOff = 0x08u | 0x20u;
+inline constexpr uint32_t kSwitchedOff = 0x08u | 0x20u;
 
 struct known_file_entry {
     uint32_t size, offset, length, crc32;
@@ -49,7 +51,7 @@ bool switched_off(const scan_file *file) {
 
 int32_t decide(scan_file *file, uint8_t state) {
     file->known_file_state = state;
-    return state == KNOWN_MATCH ? 1 : 0;
+    return state == kKnownMatch ? 1 : 0;
 }
 
 }  // namespace
@@ -60,9 +62,9 @@ extern "C" int32_t known_file_match(scan_file *file) {
     // The list is asked for on every call, also when the answer is known.
     const uint32_t *list = nullptr;
     file->size_list_api->get_size_list(file->ctx, file->instance, &list);
-    if (file->known_file_state != KNOWN_UNDECIDED) return file->known_file_state - 1;
+    if (file->known_file_state != kKnownUndecided) return file->known_file_state - 1;
 
-    if (switched_off(file)) return decide(file, KNOWN_NO_MATCH);
+    if (switched_off(file)) return decide(file, kKnownNoMatch);
     // Missing resources leave the question open for the next call.
     if (!list || list[0] > kMaxEntries) return 0;
     const kq::host_ref host = kq::host_of(file);
@@ -82,11 +84,11 @@ extern "C" int32_t known_file_match(scan_file *file) {
         if (!have_crc || crc_offset != e.offset) {
             if (compute_region_crc(host, file->handle, buffer.get(), e.offset, e.length, &crc) ==
                 region_crc::short_read)
-                return decide(file, KNOWN_NO_MATCH);
+                return decide(file, kKnownNoMatch);
             have_crc = true;
             crc_offset = e.offset;
         }
-        if (crc == e.crc32) return decide(file, KNOWN_MATCH);
+        if (crc == e.crc32) return decide(file, kKnownMatch);
     }
-    return decide(file, KNOWN_NO_MATCH);
+    return decide(file, kKnownNoMatch);
 }

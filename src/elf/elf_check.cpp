@@ -6,15 +6,17 @@ namespace kq {
 namespace {
 
 // The header tests in their fixed order; 0 when all pass, else the first code.
-template <class H> int32_t header_fault(const H &h, uint16_t ehsize) {
+template <class H> int32_t header_fault(const H &h) {
     if (h.e_version != 1) return ELF_ERR_VERSION;
-    if (h.e_ehsize != ehsize) return ELF_ERR_HEADER_SIZE;
+    if (h.e_ehsize != sizeof(H)) return ELF_ERR_HEADER_SIZE;
     // Either entry size is taken for either class: only the declared table
     // offsets decide whether the size matters at all.
-    if (h.e_phoff != 0 && h.e_phentsize != 32 && h.e_phentsize != 56) return ELF_ERR_HEADER_SIZE;
-    if (h.e_shoff != 0 && h.e_shentsize != 40 && h.e_shentsize != 64) return ELF_ERR_HEADER_SIZE;
+    if (h.e_phoff != 0 && h.e_phentsize != sizeof(elf::phdr32) && h.e_phentsize != sizeof(elf::phdr64))
+        return ELF_ERR_HEADER_SIZE;
+    if (h.e_shoff != 0 && h.e_shentsize != sizeof(elf::shdr32) && h.e_shentsize != sizeof(elf::shdr64))
+        return ELF_ERR_HEADER_SIZE;
     if (h.e_shoff == 0 && h.e_shnum != 0) return ELF_ERR_NO_TABLES;
-    if (h.e_phoff == 0 && h.e_phnum != 0) return ELF_ERR_NO_TABLES;
+    if (h.e_phoff == 0 && declared_segments(h) != 0) return ELF_ERR_NO_TABLES;
     if (h.e_type < 1 || h.e_type > 4) return ELF_ERR_TYPE;
     if (h.e_shoff == 0 && h.e_phoff == 0) return ELF_ERR_NO_TABLES;
     if (h.e_type == 1 && h.e_shoff == 0) return ELF_ERR_NO_SECTION_TABLE;
@@ -42,15 +44,12 @@ extern "C" int32_t elf_check(elf_reader *r, int32_t deep) {
     if (int32_t code = ident_fault(ident)) return elf_fail(r, code, 0);
     if (!deep) return 1;
 
-    int32_t code = 0;
-    if (ident[4] == 1) {
-        const elf::ehdr32 *h = nullptr;
-        if (elf_read_header32(r, &h) != 0) return -1;
-        code = header_fault(*h, 52);
-    } else {
-        const elf::ehdr64 *h = nullptr;
-        if (elf_read_header64(r, &h) != 0) return -1;
-        code = header_fault(*h, 64);
-    }
+    int32_t code = with_class(r, [r](auto c) {
+        using C = decltype(c);
+        const typename C::ehdr *h = nullptr;
+        if (elf_read_header<C>(r, &h) != 0) return -1;
+        return header_fault(*h);
+    });
+    if (code < 0) return -1;
     return code ? elf_fail(r, code, 0) : 1;
 }

@@ -1,5 +1,6 @@
 // Identification (class and byte order, corrected against fields whose values
 // are known) and the file header, in the class layout and normalised.
+#include <stddef.h>
 #include <string.h>
 
 #include "elf/elf_reader.h"
@@ -12,19 +13,18 @@ namespace {
 // e_version must be 1: when only one byte order reads it as 0 or 1, that
 // byte order is the file's, whatever EI_DATA says.
 void correct_encoding(uint8_t *ident, const uint8_t *bytes) {
-    uint32_t le = elf::load<false, uint32_t>(bytes + 20);
-    uint32_t be = elf::load<true, uint32_t>(bytes + 20);
+    uint32_t le = elf::load<uint32_t>(bytes + offsetof(elf::ehdr32, e_version), 1);
+    uint32_t be = elf::load<uint32_t>(bytes + offsetof(elf::ehdr32, e_version), 2);
     if (le <= 1 && be > 1) ident[5] = 1;
     if (le > 1 && be <= 1) ident[5] = 2;
 }
 
 // e_ehsize sits at 40 in an ELF32 header and at 52 in an ELF64 one.
 void correct_class(uint8_t *ident, const uint8_t *bytes) {
-    bool big = ident[5] != 1;
-    uint16_t a = big ? elf::load<true, uint16_t>(bytes + 40) : elf::load<false, uint16_t>(bytes + 40);
-    uint16_t b = big ? elf::load<true, uint16_t>(bytes + 52) : elf::load<false, uint16_t>(bytes + 52);
-    if (a == 52 && b != 64) ident[4] = 1;
-    if (a != 52 && b == 64) ident[4] = 2;
+    uint16_t a = elf::load<uint16_t>(bytes + offsetof(elf::ehdr32, e_ehsize), ident[5]);
+    uint16_t b = elf::load<uint16_t>(bytes + offsetof(elf::ehdr64, e_ehsize), ident[5]);
+    if (a == sizeof(elf::ehdr32) && b != sizeof(elf::ehdr64)) ident[4] = elf::class32::id;
+    if (a != sizeof(elf::ehdr32) && b == sizeof(elf::ehdr64)) ident[4] = elf::class64::id;
 }
 
 }  // namespace
@@ -51,7 +51,8 @@ template <class C> int32_t elf_read_header(elf_reader *r, const typename C::ehdr
     using ehdr = typename C::ehdr;
     if (!r) return -1;
     if (r->ident[0] == 0 && !elf_get_ident(r)) return -1;
-    if (!r->header_raw) {
+    ehdr *&raw = r->header_raw.as<C>();
+    if (!raw) {
         host_ref host = host_of(r);
         host_block image(host, host.alloc(sizeof(ehdr)));
         if (!image) return elf_fail(r, ELF_ERR_NO_MEMORY, -1);
@@ -60,17 +61,14 @@ template <class C> int32_t elf_read_header(elf_reader *r, const typename C::ehdr
         auto *h = static_cast<ehdr *>(host.alloc(sizeof(ehdr)));
         if (!h) return elf_fail(r, ELF_ERR_NO_MEMORY, -1);
         elf::decode_records(image.get(), h, 1, r->ident[5]);
-        r->header_raw = h;
+        raw = h;
     }
-    if (out) *out = static_cast<const ehdr *>(r->header_raw);
+    if (out) *out = raw;
     return 0;
 }
 
 template int32_t elf_read_header<elf::class32>(elf_reader *, const elf::ehdr32 **);
 template int32_t elf_read_header<elf::class64>(elf_reader *, const elf::ehdr64 **);
-
-int32_t elf_read_header32(elf_reader *r, const elf::ehdr32 **out) { return elf_read_header<elf::class32>(r, out); }
-int32_t elf_read_header64(elf_reader *r, const elf::ehdr64 **out) { return elf_read_header<elf::class64>(r, out); }
 
 }  // namespace kq
 
@@ -93,15 +91,13 @@ extern "C" int32_t elf_get_header(elf_reader *r, const elf_header **out) {
         host_block block(host, host.alloc(sizeof(elf_header)));
         if (!block) return elf_fail(r, ELF_ERR_NO_MEMORY, -1);
         auto *h = block.get<elf_header>();
-        if (elf_get_class(r) == 1) {
-            const elf::ehdr32 *raw = nullptr;
-            if (elf_read_header32(r, &raw) != 0) return -1;
+        int32_t result = with_class(r, [&](auto c) {
+            const typename decltype(c)::ehdr *raw = nullptr;
+            if (elf_read_header<decltype(c)>(r, &raw) != 0) return -1;
             elf::normalise(*raw, *h);
-        } else {
-            const elf::ehdr64 *raw = nullptr;
-            if (elf_read_header64(r, &raw) != 0) return -1;
-            elf::normalise(*raw, *h);
-        }
+            return 0;
+        });
+        if (result != 0) return -1;
         r->header = static_cast<elf_header *>(block.release());
     }
     *out = r->header;
@@ -111,5 +107,5 @@ extern "C" int32_t elf_get_header(elf_reader *r, const elf_header **out) {
 extern "C" uint32_t elf_get_segment_count(elf_reader *r) {
     const elf_header *h = nullptr;
     if (!r || elf_get_header(r, &h) != 0) return 0;
-    return h->e_phoff != 0 ? h->e_phnum : 0;
+    return h->e_phoff != 0 ? declared_segments(*h) : 0;
 }

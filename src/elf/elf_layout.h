@@ -60,106 +60,86 @@ struct class64 {
     static constexpr uint8_t id = 2;
 };
 
-// Unaligned load of an unsigned field of the width of T in one byte order.
-template <bool BigEndian, class T> inline T load(const uint8_t *p) {
-    T v = 0;
-    for (unsigned i = 0; i < sizeof(T); i++) {
-        unsigned b = BigEndian ? i : static_cast<unsigned>(sizeof(T) - 1 - i);
-        v = static_cast<T>((static_cast<uint64_t>(v) << 8) | p[b]);
-    }
-    return v;
-}
+// A block the reader holds in its file's class layout; the reader's class
+// says which member is live, and as<C> names it through the class traits.
+template <class R32, class R64> union class_block {
+    void *block;
+    R32 *c32;
+    R64 *c64;
 
-// Each record's fields in file order, e_ident excepted (it is copied as
-// stored). One list per layout serves decoding in both byte orders.
-template <class H, class F> void each_header_field(H &h, F &&f) {
-    f(h.e_type), f(h.e_machine), f(h.e_version), f(h.e_entry), f(h.e_phoff), f(h.e_shoff), f(h.e_flags);
-    f(h.e_ehsize), f(h.e_phentsize), f(h.e_phnum), f(h.e_shentsize), f(h.e_shnum), f(h.e_shstrndx);
-}
-template <class F> void each_field(ehdr32 &h, F &&f) { each_header_field(h, f); }
-template <class F> void each_field(ehdr64 &h, F &&f) { each_header_field(h, f); }
-
-template <class S, class F> void each_section_field(S &s, F &&f) {
-    f(s.sh_name), f(s.sh_type), f(s.sh_flags), f(s.sh_addr), f(s.sh_offset), f(s.sh_size), f(s.sh_link);
-    f(s.sh_info), f(s.sh_addralign), f(s.sh_entsize);
-}
-template <class F> void each_field(shdr32 &s, F &&f) { each_section_field(s, f); }
-template <class F> void each_field(shdr64 &s, F &&f) { each_section_field(s, f); }
-
-// The 64-bit program header moves p_flags up beside p_type (alignment).
-template <class F> void each_field(phdr32 &p, F &&f) {
-    f(p.p_type), f(p.p_offset), f(p.p_vaddr), f(p.p_paddr), f(p.p_filesz), f(p.p_memsz), f(p.p_flags), f(p.p_align);
-}
-template <class F> void each_field(phdr64 &p, F &&f) {
-    f(p.p_type), f(p.p_flags), f(p.p_offset), f(p.p_vaddr), f(p.p_paddr), f(p.p_filesz), f(p.p_memsz), f(p.p_align);
-}
-
-template <bool BigEndian, class T> void load_into(const uint8_t *&p, T &field) {
-    field = load<BigEndian, T>(p);
-    p += sizeof(T);
-}
-
-template <bool BigEndian, class R> void decode_as(const uint8_t *src, R &out) {
-    const uint8_t *p = src;
-    if constexpr (requires { out.e_ident; }) {
-        memcpy(out.e_ident, src, sizeof out.e_ident);
-        p += sizeof out.e_ident;
-    }
-    each_field(out, [&p](auto &field) { load_into<BigEndian>(p, field); });
-}
-
-// Decodes count records of type R from file bytes; encoding is EI_DATA as the
-// reader holds it: 1 is little-endian, every other value big-endian.
-template <class R> void decode_records(const uint8_t *src, R *out, uint64_t count, uint8_t encoding) {
-    for (uint64_t i = 0; i < count; i++) {
-        if (encoding == 1)
-            decode_as<false>(src + i * sizeof(R), out[i]);
+    template <class C> auto &as() {
+        if constexpr (C::id == 1)
+            return c32;
         else
-            decode_as<true>(src + i * sizeof(R), out[i]);
+            return c64;
+    }
+};
+
+// Every field of a record but e_ident, paired by name with the same field of
+// a record of the same kind (the field names agree between the classes):
+// f(a.field, b.field) for each. Byte swapping pairs a record with itself,
+// widening pairs an ELF32 record with its normalised counterpart.
+template <class A, class B, class F> void each_field_pair(A &a, B &b, F &&f) {
+    if constexpr (requires { a.e_type; }) {
+        f(a.e_type, b.e_type), f(a.e_machine, b.e_machine), f(a.e_version, b.e_version), f(a.e_entry, b.e_entry);
+        f(a.e_phoff, b.e_phoff), f(a.e_shoff, b.e_shoff), f(a.e_flags, b.e_flags), f(a.e_ehsize, b.e_ehsize);
+        f(a.e_phentsize, b.e_phentsize), f(a.e_phnum, b.e_phnum), f(a.e_shentsize, b.e_shentsize);
+        f(a.e_shnum, b.e_shnum), f(a.e_shstrndx, b.e_shstrndx);
+    } else if constexpr (requires { a.sh_name; }) {
+        f(a.sh_name, b.sh_name), f(a.sh_type, b.sh_type), f(a.sh_flags, b.sh_flags), f(a.sh_addr, b.sh_addr);
+        f(a.sh_offset, b.sh_offset), f(a.sh_size, b.sh_size), f(a.sh_link, b.sh_link), f(a.sh_info, b.sh_info);
+        f(a.sh_addralign, b.sh_addralign), f(a.sh_entsize, b.sh_entsize);
+    } else {
+        f(a.p_type, b.p_type), f(a.p_flags, b.p_flags), f(a.p_offset, b.p_offset), f(a.p_vaddr, b.p_vaddr);
+        f(a.p_paddr, b.p_paddr), f(a.p_filesz, b.p_filesz), f(a.p_memsz, b.p_memsz), f(a.p_align, b.p_align);
     }
 }
 
-// Widening into the normalised ELF64 records: the field names agree, so one
-// assignment list serves both classes (32-bit values are zero-extended).
-template <class H> void normalise(const H &h, elf_header &out) {
-    memcpy(out.e_ident, h.e_ident, sizeof out.e_ident);
-    out.e_type = h.e_type;
-    out.e_machine = h.e_machine;
-    out.e_version = h.e_version;
-    out.e_entry = h.e_entry;
-    out.e_phoff = h.e_phoff;
-    out.e_shoff = h.e_shoff;
-    out.e_flags = h.e_flags;
-    out.e_ehsize = h.e_ehsize;
-    out.e_phentsize = h.e_phentsize;
-    out.e_phnum = h.e_phnum;
-    out.e_shentsize = h.e_shentsize;
-    out.e_shnum = h.e_shnum;
-    out.e_shstrndx = h.e_shstrndx;
+// Encoding is EI_DATA as the reader holds it: 1 is little-endian, every other
+// value big-endian. The records above are the file's byte layouts (their sizes
+// leave no room for padding), so a record of the host's byte order is its
+// bytes as they stand and one of the other order only has its fields swapped.
+inline bool differs_from_host(uint8_t encoding) {
+    bool file_big = encoding != 1;
+    return file_big != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
 }
 
-template <class S> void normalise(const S &s, elf_section &out) {
-    out.sh_name = s.sh_name;
-    out.sh_type = s.sh_type;
-    out.sh_flags = s.sh_flags;
-    out.sh_addr = s.sh_addr;
-    out.sh_offset = s.sh_offset;
-    out.sh_size = s.sh_size;
-    out.sh_link = s.sh_link;
-    out.sh_info = s.sh_info;
-    out.sh_addralign = s.sh_addralign;
-    out.sh_entsize = s.sh_entsize;
+template <class T> T swap_bytes(T v) {
+    if constexpr (sizeof(T) == 2) return __builtin_bswap16(v);
+    if constexpr (sizeof(T) == 4) return __builtin_bswap32(v);
+    if constexpr (sizeof(T) == 8) return __builtin_bswap64(v);
 }
 
-template <class P> void normalise(const P &p, elf_segment &out) {
-    out.p_type = p.p_type;
-    out.p_flags = p.p_flags;
-    out.p_offset = p.p_offset;
-    out.p_vaddr = p.p_vaddr;
-    out.p_paddr = p.p_paddr;
-    out.p_filesz = p.p_filesz;
-    out.p_memsz = p.p_memsz;
-    out.p_align = p.p_align;
+// An unsigned field of the width of T at p, in the file's byte order.
+template <class T> T load(const uint8_t *p, uint8_t encoding) {
+    T v;
+    memcpy(&v, p, sizeof v);
+    return differs_from_host(encoding) ? swap_bytes(v) : v;
+}
+
+// Decodes count records of type R from file bytes of the given encoding.
+template <class R> void decode_records(const uint8_t *src, R *out, uint64_t count, uint8_t encoding) {
+    memcpy(out, src, static_cast<size_t>(count * sizeof(R)));
+    if (!differs_from_host(encoding)) return;
+    for (uint64_t i = 0; i < count; i++)
+        each_field_pair(out[i], out[i], [](auto &field, auto &same) { same = swap_bytes(field); });
+}
+
+// Widening into the normalised ELF64 records: 32-bit values are zero-extended.
+template <class R, class N> void normalise(const R &in, N &out) {
+    if constexpr (requires { in.e_ident; }) memcpy(out.e_ident, in.e_ident, sizeof out.e_ident);
+    each_field_pair(in, out, [](const auto &narrow, auto &wide) { wide = narrow; });
+}
+
+// Normalises count class-layout records; the ELF64 layouts are the normalised
+// records already, so only ELF32 tables are widened field by field.
+template <class R, class N> void normalise_records(const R *raw, N *out, uint64_t count) {
+    if constexpr (sizeof(R) == sizeof(N)) {
+        static_assert(__is_same(R, N), "only the ELF64 layouts match the normalised records");
+        memcpy(out, raw, static_cast<size_t>(count * sizeof(N)));
+    } else {
+        for (uint64_t i = 0; i < count; i++) normalise(raw[i], out[i]);
+    }
 }
 
 }  // namespace kq::elf

@@ -30,9 +30,9 @@ elf_reader *elf_reader_create(host_context *ctx, uint32_t instance, uint32_t han
 int32_t elf_reader_destroy(elf_reader *r) {
     if (!r) return -1;
     host_ref host = host_of(r);
-    host.free(r->header_raw);
-    host.free(r->sections_raw);
-    host.free(r->segments_raw);
+    host.free(r->header_raw.block);
+    host.free(r->sections_raw.block);
+    host.free(r->segments_raw.block);
     host.free(r->section_names);
     host.free(r->header);
     host.free(r->sections);
@@ -72,8 +72,8 @@ extern "C" elf_reader *elf_reader_get(scan_file *file) {
 
     void *found = nullptr;
     int32_t state = attached_data_find(file, ATTACHED_ELF, &found);
-    if (state == ATTACHED_OK) return static_cast<elf_attachment *>(found)->reader;
-    if (state != ATTACHED_NOT_FOUND) return nullptr;
+    if (state == kAttachedOk) return static_cast<elf_attachment *>(found)->reader;
+    if (state != kAttachedNotFound) return nullptr;
 
     host_ref host = host_of(file);
     auto *attachment = static_cast<elf_attachment *>(host.alloc(sizeof(elf_attachment)));
@@ -82,12 +82,12 @@ extern "C" elf_reader *elf_reader_get(scan_file *file) {
     // Attached before the reader exists, so the scan_file owns whatever follows.
     // When the list cannot take it nobody would free it: give it back and
     // answer null; a later call tries again.
-    if (attached_data_add(file, ATTACHED_ELF, attachment) != ATTACHED_OK) {
+    if (attached_data_add(file, ATTACHED_ELF, attachment) != kAttachedOk) {
         host.free(attachment);
         return nullptr;
     }
     attachment->reader = elf_reader_create(file->ctx, file->instance, file->handle, head, head_len, file->services);
-    attachment->state = attachment->reader ? ELF_ATTACH_READY : ELF_ATTACH_FAILED;
+    attachment->state = attachment->reader ? kElfAttachReady : kElfAttachFailed;
     return attachment->reader;
 }
 

@@ -2,8 +2,10 @@
 // with the reader's internal operations (the slot functions are in slots.h).
 #pragma once
 
+#include "common/bounds.h"
 #include "elf/elf_layout.h"
 #include "module/host_calls.h"
+#include "module/slots.h"
 
 struct elf_reader {
     uint32_t handle;
@@ -15,9 +17,9 @@ struct elf_reader {
     uint64_t file_size;
     uint64_t image_offset;  // added to every offset elf_read is given; always 0
     uint8_t ident[16];      // ident[0] == 0: not filled yet
-    void *header_raw;       // kq::elf::ehdr32 or ehdr64, by class
-    void *sections_raw;     // shdr32 or shdr64 records
-    void *segments_raw;     // phdr32 or phdr64 records
+    kq::elf::class_block<kq::elf::ehdr32, kq::elf::ehdr64> header_raw;  // the class-layout header
+    kq::elf::class_block<kq::elf::shdr32, kq::elf::shdr64> sections_raw;  // class-layout records
+    kq::elf::class_block<kq::elf::phdr32, kq::elf::phdr64> segments_raw;
     char *section_names;
     uint32_t sections_raw_count;
     uint32_t segments_raw_count;
@@ -32,11 +34,14 @@ struct elf_reader {
 
 namespace kq {
 
-enum elf_attach_state : uint8_t { ELF_ATTACH_NEW = 0, ELF_ATTACH_READY = 1, ELF_ATTACH_FAILED = 2 };
+// elf_attachment states.
+inline constexpr uint8_t kElfAttachNew = 0;
+inline constexpr uint8_t kElfAttachReady = 1;
+inline constexpr uint8_t kElfAttachFailed = 2;
 
 struct elf_attachment {
     elf_reader *reader;  // null until created, and when creation failed
-    uint8_t state;       // elf_attach_state
+    uint8_t state;       // kElfAttach*
     uint8_t pad[3];
 };
 
@@ -50,13 +55,13 @@ static_assert(sizeof(elf_attachment) == 8, "elf_attachment is 8 bytes");
 #endif
 
 // Default caps on what one file can make the reader hold.
-constexpr uint32_t ELF_MAX_SECTIONS = 8192;
-constexpr uint32_t ELF_MAX_SECTION_NAMES = 32768;
-constexpr uint32_t ELF_MAX_SEGMENTS = 256;
-constexpr uint64_t SHF_ALLOC = 2;
-constexpr uint16_t SHN_UNDEF = 0;
-constexpr uint16_t SHN_XINDEX = 0xFFFF;
-constexpr uint32_t PT_LOAD = 1;
+inline constexpr uint32_t kElfMaxSections = 8192;
+inline constexpr uint32_t kElfMaxSectionNames = 32768;
+inline constexpr uint32_t kElfMaxSegments = 256;
+inline constexpr uint64_t kShfAlloc = 2;       // SHF_ALLOC
+inline constexpr uint16_t kShnUndef = 0;       // SHN_UNDEF
+inline constexpr uint16_t kShnXindex = 0xFFFF; // SHN_XINDEX
+inline constexpr uint32_t kPtLoad = 1;         // PT_LOAD
 
 inline host_ref host_of(const elf_reader *r) { return {r->ctx, r->instance, r->services}; }
 
@@ -73,17 +78,26 @@ int32_t elf_check_file(host_context *ctx, uint32_t instance, uint32_t handle, co
                        uint64_t head_len, const host_services *services);
 
 const uint8_t *elf_get_ident(elf_reader *reader);
-int32_t elf_read_header32(elf_reader *reader, const elf::ehdr32 **out);
-int32_t elf_read_header64(elf_reader *reader, const elf::ehdr64 **out);
-
-int32_t elf_read_section_headers32(elf_reader *reader, const void **out, uint32_t *count);
-int32_t elf_read_section_headers64(elf_reader *reader, const void **out, uint32_t *count);
 int32_t elf_load_section_names(elf_reader *reader, const char **out, uint32_t *size);
 
-int32_t elf_read_program_headers32(elf_reader *reader, const void **out, uint32_t *count);
-int32_t elf_read_program_headers64(elf_reader *reader, const void **out, uint32_t *count);
-
-// The class-generic forms behind the _32/_64 pairs (one definition each).
+// The class-layout header of class C (traits elf::class32 or elf::class64).
 template <class C> int32_t elf_read_header(elf_reader *reader, const typename C::ehdr **out);
+inline int32_t elf_read_header32(elf_reader *reader, const elf::ehdr32 **out) {
+    return elf_read_header<elf::class32>(reader, out);
+}
+inline int32_t elf_read_header64(elf_reader *reader, const elf::ehdr64 **out) {
+    return elf_read_header<elf::class64>(reader, out);
+}
+
+// The one class dispatcher: f is called with the traits of the reader's class.
+// EI_CLASS 1 selects ELF32; every other answer (2, another byte, or a failed
+// identification) selects ELF64.
+template <class F> decltype(auto) with_class(elf_reader *reader, F &&f) {
+    if (elf_get_class(reader) == elf::class32::id) return f(elf::class32{});
+    return f(elf::class64{});
+}
+
+// The program header count the file header declares: the one place e_phnum is read.
+template <class H> inline uint32_t declared_segments(const H &header) { return header.e_phnum; }
 
 }  // namespace kq

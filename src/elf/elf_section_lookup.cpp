@@ -10,16 +10,16 @@ namespace kq {
 int32_t elf_load_section_names(elf_reader *r, const char **out, uint32_t *size) {
     const elf_header *h = nullptr;
     if (!r || elf_get_header(r, &h) != 0) return -1;
-    if (h->e_shstrndx == SHN_UNDEF) return elf_fail(r, ELF_ERR_NO_SECTION_NAMES, -1);
+    if (h->e_shstrndx == kShnUndef) return elf_fail(r, ELF_ERR_NO_SECTION_NAMES, -1);
     if (!r->section_names) {
         uint32_t index = h->e_shstrndx;
         const elf_section *record = nullptr;
-        if (index == SHN_XINDEX) {
+        if (index == kShnXindex) {
             if (elf_get_section_by_index(r, 0, &record) != 0) return -1;
             index = record->sh_link;
         }
         if (elf_get_section_by_index(r, index, &record) != 0) return -1;
-        uint64_t bytes = record->sh_size < ELF_MAX_SECTION_NAMES ? record->sh_size : ELF_MAX_SECTION_NAMES;
+        uint64_t bytes = record->sh_size < kElfMaxSectionNames ? record->sh_size : kElfMaxSectionNames;
         auto *names = static_cast<char *>(host_of(r).alloc(bytes));
         if (!names) return elf_fail(r, ELF_ERR_NO_MEMORY, -1);
         uint8_t *dest = reinterpret_cast<uint8_t *>(names);
@@ -53,11 +53,6 @@ bool name_equals(const elf_reader *r, uint32_t offset, const char *wanted, uint6
     if (room < len + 1) return false;
     const char *start = r->section_names + offset;
     return start[len] == 0 && memcmp(start, wanted, static_cast<size_t>(len)) == 0;
-}
-
-bool holds(uint64_t start, uint64_t size, uint64_t address) {
-    uint64_t end = start + size;  // wraps: a range past 2^64 holds nothing
-    return (start <= address && address < end) || (size == 0 && address == start);
 }
 
 void ensure_section_table(elf_reader *r) {
@@ -96,8 +91,9 @@ extern "C" int32_t elf_get_section_by_virtual_address(elf_reader *r, uint64_t ad
     ensure_section_table(r);
     for (uint32_t i = 0; i < r->section_count; i++) {
         const elf_section &s = r->sections[i];
-        if (s.sh_addr == 0 && !(s.sh_flags & SHF_ALLOC)) continue;
-        if (!holds(s.sh_addr, s.sh_size, address)) continue;
+        if (s.sh_addr == 0 && !(s.sh_flags & kShfAlloc)) continue;
+        // An empty section still names its address.
+        if (!range_holds(s.sh_addr, s.sh_size, address) && !empty_range_at(s.sh_addr, s.sh_size, address)) continue;
         if (out) *out = &s;
         return 0;
     }

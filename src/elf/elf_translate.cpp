@@ -1,50 +1,39 @@
 // The image base and the translations between virtual addresses and file
 // offsets: through the program headers when the header names a table, else
 // through the allocated sections.
-#include "elf/elf_reader.h"
-#include "module/slots.h"
+#include "elf/elf_tables.h"
 
 namespace kq {
 namespace {
 
 // Which side of a record a translation matches on and which it answers with.
-struct segment_sides {
-    uint64_t elf_segment::*from;
-    uint64_t elf_segment::*to;
-};
-struct section_sides {
-    uint64_t elf_section::*from;
-    uint64_t elf_section::*to;
+template <class R> struct sides {
+    uint64_t R::*from;
+    uint64_t R::*to;
 };
 
-// A walk over the loaded records; the tables are loaded first, so a fresh
-// reader answers like one that has already been asked for them.
-uint64_t translate(elf_reader *r, uint64_t value, segment_sides seg, section_sides sec, int32_t miss) {
+// The first loaded record of table K that maps memory and whose range on the
+// from side holds value answers. The table is loaded first, so a fresh reader
+// answers like one that has already been asked for it.
+template <class K> uint64_t walk(elf_reader *r, uint64_t value, sides<typename K::normalised> side, int32_t miss) {
+    const typename K::normalised *table = nullptr;
+    elf_tables::get_table<K>(r, &table, nullptr);
+    for (uint32_t i = 0; i < K::raw_count(r); i++) {
+        const typename K::normalised *s = nullptr;
+        if (elf_tables::get_by_index<K>(r, i, &s) != 0) return 0;
+        if (!K::maps_memory(*s)) continue;
+        if (range_holds(s->*side.from, K::size(*s), value)) return value - s->*side.from + s->*side.to;
+    }
+    return elf_fail(r, miss, uint64_t{0});
+}
+
+// Through the program headers when the header names a table, else through
+// the allocated sections; neither: 0 and no error.
+uint64_t translate(elf_reader *r, uint64_t value, sides<elf_segment> seg, sides<elf_section> sec, int32_t miss) {
     const elf_header *h = nullptr;
     if (!r || elf_get_header(r, &h) != 0) return 0;
-    if (h->e_phoff != 0) {
-        const elf_segment *table = nullptr;
-        elf_get_segment_table(r, &table, nullptr);
-        for (uint32_t i = 0; i < r->segments_raw_count; i++) {
-            const elf_segment *s = nullptr;
-            if (elf_get_segment_by_index(r, i, &s) != 0) return 0;
-            uint64_t start = s->*seg.from;
-            if (start <= value && value < start + s->p_memsz) return value - start + s->*seg.to;
-        }
-        return elf_fail(r, miss, uint64_t{0});
-    }
-    if (h->e_shoff != 0) {
-        const elf_section *table = nullptr;
-        elf_get_section_table(r, &table, nullptr);
-        for (uint32_t i = 0; i < r->sections_raw_count; i++) {
-            const elf_section *s = nullptr;
-            if (elf_get_section_by_index(r, i, &s) != 0) return 0;
-            if (!(s->sh_flags & SHF_ALLOC)) continue;
-            uint64_t start = s->*sec.from;
-            if (start <= value && value < start + s->sh_size) return value - start + s->*sec.to;
-        }
-        return elf_fail(r, miss, uint64_t{0});
-    }
+    if (h->e_phoff != 0) return walk<segment_table>(r, value, seg, miss);
+    if (h->e_shoff != 0) return walk<section_table>(r, value, sec, miss);
     return 0;
 }
 
@@ -57,16 +46,17 @@ extern "C" uint64_t elf_get_image_base(elf_reader *r) {
     uint64_t base = ~uint64_t{0};
     const elf_header *h = nullptr;
     if (!r || elf_get_header(r, &h) != 0) return base;
-    if (h->e_phnum == 0) return base;
+    uint32_t declared = declared_segments(*h);
+    if (declared == 0) return base;
     // The walk covers the records loaded (the first 256 at most), so a file
     // with more program headers still has a base.
     const elf_segment *table = nullptr;
     uint32_t loaded = 0;
     if (elf_get_segment_table(r, &table, &loaded) != 0) return base;
-    for (uint32_t i = 0; i < h->e_phnum && i < loaded; i++) {
+    for (uint32_t i = 0; i < declared && i < loaded; i++) {
         const elf_segment *s = nullptr;
         if (elf_get_segment_by_index(r, i, &s) != 0) return ~uint64_t{0};
-        if (s->p_type == PT_LOAD && s->p_vaddr < base) base = s->p_vaddr;
+        if (s->p_type == kPtLoad && s->p_vaddr < base) base = s->p_vaddr;
     }
     return base;
 }

@@ -8,12 +8,12 @@ namespace {
 
 // Row n of the list must carry number n: swapping two rows stops the build.
 #define KQ_SLOT_NUMBER(number, NAME, stem) number,
-constexpr int slot_numbers[] = {KQHELP_SLOT_LIST(KQ_SLOT_NUMBER)};
+inline constexpr int kSlotNumbers[] = {KQHELP_SLOT_LIST(KQ_SLOT_NUMBER)};
 #undef KQ_SLOT_NUMBER
-static_assert(sizeof(slot_numbers) / sizeof(slot_numbers[0]) == KQHELP_API_SLOTS, "one row per slot");
+static_assert(sizeof(kSlotNumbers) / sizeof(kSlotNumbers[0]) == KQHELP_API_SLOTS, "one row per slot");
 constexpr bool rows_in_order() {
     for (int i = 0; i < KQHELP_API_SLOTS; ++i)
-        if (slot_numbers[i] != i) return false;
+        if (kSlotNumbers[i] != i) return false;
     return true;
 }
 static_assert(rows_in_order(), "row n of KQHELP_SLOT_LIST is slot n");

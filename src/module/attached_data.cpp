@@ -6,28 +6,28 @@
 namespace kq {
 
 int32_t attached_data_add(scan_file *file, uint32_t type, void *data) {
-    if (!file) return ATTACHED_BAD_ARGUMENT;
+    if (!file) return kAttachedBadArgument;
     for (attached_data *n = file->attached; n; n = n->next)
-        if (n->type == type) return ATTACHED_ALREADY_PRESENT;
+        if (n->type == type) return kAttachedAlreadyPresent;
     auto *node = static_cast<attached_data *>(host_of(file).alloc(sizeof(attached_data)));
-    if (!node) return ATTACHED_BAD_ARGUMENT;
+    if (!node) return kAttachedBadArgument;
     node->type = type;
     node->data = data;
     node->next = file->attached;
     file->attached = node;
-    return ATTACHED_OK;
+    return kAttachedOk;
 }
 
 int32_t attached_data_find(scan_file *file, uint32_t type, void **out) {
-    if (!file || !out) return ATTACHED_BAD_ARGUMENT;
+    if (!file || !out) return kAttachedBadArgument;
     *out = nullptr;
     for (attached_data *n = file->attached; n; n = n->next) {
         if (n->type != type) continue;
-        if (!n->data) return ATTACHED_FOUND_EMPTY;
+        if (!n->data) return kAttachedFoundEmpty;
         *out = n->data;
-        return ATTACHED_OK;
+        return kAttachedOk;
     }
-    return ATTACHED_NOT_FOUND;
+    return kAttachedNotFound;
 }
 
 int32_t attached_data_remove(scan_file *file, uint32_t type) {
@@ -44,7 +44,7 @@ int32_t attached_data_remove(scan_file *file, uint32_t type) {
 }
 
 int32_t attached_data_clear(scan_file *file) {
-    if (!file) return ATTACHED_BAD_ARGUMENT;
+    if (!file) return kAttachedBadArgument;
     while (attached_data *node = file->attached) {
         if (node->data) attached_data_release(file, node->type, node->data);
         file->attached = node->next;

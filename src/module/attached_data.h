@@ -5,13 +5,12 @@
 
 namespace kq {
 
-enum attached_result : int32_t {
-    ATTACHED_OK = 0,
-    ATTACHED_NOT_FOUND = 1,
-    ATTACHED_FOUND_EMPTY = 2,
-    ATTACHED_BAD_ARGUMENT = 3,
-    ATTACHED_ALREADY_PRESENT = 4,
-};
+// Results of the attached-data operations.
+inline constexpr int32_t kAttachedOk = 0;
+inline constexpr int32_t kAttachedNotFound = 1;
+inline constexpr int32_t kAttachedFoundEmpty = 2;
+inline constexpr int32_t kAttachedBadArgument = 3;
+inline constexpr int32_t kAttachedAlreadyPresent = 4;
 
 int32_t attached_data_add(scan_file *file, uint32_t type, void *data);
 int32_t attached_data_find(scan_file *file, uint32_t type, void **out);

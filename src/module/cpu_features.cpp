@@ -5,7 +5,11 @@
 namespace kq {
 namespace {
 
-enum : unsigned { kKnown = 1u << 0, kSse2 = 1u << 1, kSsse3 = 1u << 2, kPclmul = 1u << 3, kAvx2 = 1u << 4 };
+inline constexpr unsigned kKnown = 1u << 0;
+inline constexpr unsigned kSse2 = 1u << 1;
+inline constexpr unsigned kSsse3 = 1u << 2;
+inline constexpr unsigned kPclmul = 1u << 3;
+inline constexpr unsigned kAvx2 = 1u << 4;
 
 // The register state the system saves on a context switch (XCR0): bits 1 and
 // 2 are the SSE and the AVX halves. AVX2 code without them would fault.

@@ -57,11 +57,4 @@ private:
     void *block_;
 };
 
-// Little-endian loads from byte buffers (file data is never aligned).
-inline uint16_t load_le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t load_le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
 }  // namespace kq

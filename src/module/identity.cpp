@@ -4,16 +4,16 @@
 
 namespace {
 
-constexpr module_dependency dependencies[] = {
+inline constexpr module_dependency kDependencies[] = {
     {"KQCORE", {8, 1, 2}, {0xFFFFFFFFu, 0xFFFFFFFFu}},
     {"KQVDF", {8, 1, 0}, {0xFFFFFFFFu, 0xFFFFFFFFu}},
     {"", {0, 0, 0}, {0xFFFFFFFFu, 0xFFFFFFFFu}},
 };
 
-constexpr char module_name[] = "KQHELP";
+inline constexpr char kModuleName[] = "KQHELP";
 
 constinit const module_info identity = {
-    "KQHELP", {8, 1, 1, 2}, 2008, 10, 9, 12, 54, 46, 0, {0xFFFFFFFFu, 0xFFFFFFFFu}, dependencies, module_name,
+    "KQHELP", {8, 1, 1, 2}, 2008, 10, 9, 12, 54, 46, 0, {0xFFFFFFFFu, 0xFFFFFFFFu}, kDependencies, kModuleName,
 };
 
 }  // namespace

@@ -12,7 +12,7 @@ struct category_prefix {
 
 // Tried in this order. "heuristic/" stands on its own: "heur/" does not
 // match a name that continues with "heuristic".
-constexpr category_prefix category_prefixes[] = {
+inline constexpr category_prefix kCategoryPrefixes[] = {
     {"appl/", 5}, {"spr/", 4},  {"game/", 5},      {"joke/", 5}, {"dial/", 5},
     {"adspy/", 6}, {"heur/", 5}, {"heuristic/", 10}, {"pck/", 4},  {"hidden-ext/", 11},
 };
@@ -27,7 +27,7 @@ extern "C" int32_t name_has_category_prefix(const char *name) {
     // worst the terminating NUL, which matches no prefix.
     const char first = fold_ascii(name[0]);
     const char second = fold_ascii(name[1]);
-    for (const category_prefix &prefix : category_prefixes) {
+    for (const category_prefix &prefix : kCategoryPrefixes) {
         if (prefix.text[0] != first || prefix.text[1] != second) continue;
         if (strncasecmp(name, prefix.text, prefix.length) == 0) return 1;
     }

@@ -4,13 +4,13 @@
 
 namespace {
 
-constexpr const char *executable_extensions[] = {
+inline constexpr const char *kExecutableExtensions[] = {
     ".EXE", ".COM", ".BAT", ".PIF", ".SYS", ".LNK", ".VBS", ".CPL", ".SCR", ".CMD",
 };
 
 // Documents, pictures, sound and video, archives, web pages, then the script
 // and shortcut types that are also executable.
-constexpr const char *document_extensions[] = {
+inline constexpr const char *kDocumentExtensions[] = {
     ".AVI", ".BMP", ".DOC", ".GIF", ".JPG",  ".PNG",  ".WMV", ".MP3",  ".MPG", ".PDF",
     ".PPT", ".RAR", ".RTF", ".SWF", ".TIF",  ".TXT",  ".WAV", ".XLS",  ".ZIP", ".JPEG",
     ".MPEG", ".HTM", ".HTML", ".PHP", ".BAT", ".PIF", ".LNK", ".VBS", ".CMD",
@@ -34,6 +34,6 @@ template <size_t N> int32_t listed(const char *const (&list)[N], const char *ext
 
 }  // namespace
 
-extern "C" int32_t ext_in_executable_list(const char *ext) { return listed(executable_extensions, ext); }
+extern "C" int32_t ext_in_executable_list(const char *ext) { return listed(kExecutableExtensions, ext); }
 
-extern "C" int32_t ext_in_document_list(const char *ext) { return listed(document_extensions, ext); }
+extern "C" int32_t ext_in_document_list(const char *ext) { return listed(kDocumentExtensions, ext); }

@@ -21,7 +21,7 @@ template <uint8_t key> int32_t match_pattern(const uint8_t *data, const uint8_t 
 }  // namespace
 
 extern "C" int32_t scrambled_pattern_match(const uint8_t *data, const uint8_t *pattern) {
-    return match_pattern<kq::compare_key>(data, pattern);
+    return match_pattern<kq::kCompareKey>(data, pattern);
 }
 
 extern "C" int32_t pattern_match(const uint8_t *data, const uint8_t *pattern) { return match_pattern<0>(data, pattern); }

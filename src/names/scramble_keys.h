@@ -6,8 +6,8 @@
 namespace kq {
 
 // Compared strings and wildcard patterns (slots 44, 45).
-inline constexpr uint8_t compare_key = 0x71;
+inline constexpr uint8_t kCompareKey = 0x71;
 // Search patterns; xor_string_copy writes them out in this key.
-inline constexpr uint8_t search_pattern_key = 0x2F;
+inline constexpr uint8_t kSearchPatternKey = 0x2F;
 
 }  // namespace kq

@@ -2,6 +2,7 @@
 // PE32+ apart, the MS-DOS signature test and access to the head region.
 #pragma once
 
+#include "common/bounds.h"
 #include "kqhelp/kqhelp.h"
 #include "module/host_calls.h"
 #include "pe/pe_reader.h"
@@ -18,10 +19,22 @@ struct pe_image_kind {
     pe_cache_slot pe_reader::*sections_slot;
 };
 
-inline constexpr pe_image_kind PE32_KIND{312, PE_NT_HEADERS32_SIZE, PE_MAGIC_PE32, &pe_reader::nt_headers32,
-                                         &pe_reader::sections32};
-inline constexpr pe_image_kind PE64_KIND{328, PE_NT_HEADERS64_SIZE, PE_MAGIC_PE32_PLUS, &pe_reader::nt_headers64,
-                                         &pe_reader::sections64};
+// The smallest heads the loaders look at: the MS-DOS header and the record
+// behind it for the NT and NE headers; the section table loader has a fixed
+// floor of its own, not made of record sizes.
+inline constexpr uint64_t kPe32MinHead = PE_DOS_HEADER_SIZE + PE_NT_HEADERS32_SIZE;    // 312
+inline constexpr uint64_t kPe64MinHead = PE_DOS_HEADER_SIZE + PE_NT_HEADERS64_SIZE;    // 328
+inline constexpr uint64_t kNeMinHead = PE_DOS_HEADER_SIZE + PE_NE_HEADER_SIZE;         // 128
+inline constexpr uint64_t kSectionTableMinHead = 256;
+
+// The optional header follows the signature (u32) and the 20-byte COFF file
+// header, and begins with its Magic.
+inline constexpr uint64_t kNtOptionalHeader = PE_NT_MAGIC;
+
+inline constexpr pe_image_kind kPe32Kind{kPe32MinHead, PE_NT_HEADERS32_SIZE, PE_MAGIC_PE32,
+                                         &pe_reader::nt_headers32, &pe_reader::sections32};
+inline constexpr pe_image_kind kPe64Kind{kPe64MinHead, PE_NT_HEADERS64_SIZE, PE_MAGIC_PE32_PLUS,
+                                         &pe_reader::nt_headers64, &pe_reader::sections64};
 
 // "MZ", "MY" or "ZM" in the first two bytes.
 inline bool has_dos_signature(const uint8_t *p) {
@@ -48,13 +61,6 @@ inline head_region pe_head(scan_file *file) {
 // A slot of the file's own table, or null when the table is missing.
 template <class Fn> Fn self_slot(const scan_file *file, int number) {
     return file->self_api ? reinterpret_cast<Fn>(file->self_api[number]) : nullptr;
-}
-
-inline void store_le32(uint8_t *p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
 }
 
 // Section header fields.

@@ -25,12 +25,13 @@ template <const pe_image_kind &K> uint8_t *load_nt_headers(scan_file *file) {
     if (!head.data || head.size < K.min_head_size || !has_dos_signature(head.data)) return nullptr;
     uint64_t lfanew = head_lfanew(head);
     // Quick rejection while the signature is still inside the head.
-    if (lfanew + 2 < head.size && (head.data[lfanew] != 'P' || head.data[lfanew + 1] != 'E')) return nullptr;
+    if (fits_in_head_strictly(lfanew, 2, head.size) && (head.data[lfanew] != 'P' || head.data[lfanew + 1] != 'E'))
+        return nullptr;
 
     host_ref host = host_of(file);
     host_block record(host, host.alloc(K.record_size));
     if (!record) return nullptr;
-    if (lfanew + K.record_size < head.size) {
+    if (fits_in_head_strictly(lfanew, K.record_size, head.size)) {
         memcpy(record.get(), head.data + lfanew, K.record_size);
     } else {
         uint64_t got = 0;
@@ -52,14 +53,14 @@ template <const pe_image_kind &K> uint8_t *load_sections(scan_file *file, uint32
     *count = n > PE_MAX_SECTIONS ? PE_MAX_SECTIONS : n;
     if (*count == 0) return nullptr;
     head_region head = pe_head(file);
-    if (!head.data || head.size < 256) return nullptr;
+    if (!head.data || head.size < kSectionTableMinHead) return nullptr;
 
     host_ref host = host_of(file);
     uint64_t bytes = uint64_t{*count} * PE_SECTION_HEADER_SIZE;
     host_block table(host, host.alloc(bytes));
     if (!table) return nullptr;
-    uint64_t start = uint64_t{head_lfanew(head)} + load_le16(nt + PE_NT_SIZE_OF_OPTIONAL_HEADER) + 24;
-    if (start + bytes <= head.size) {
+    uint64_t start = uint64_t{head_lfanew(head)} + kNtOptionalHeader + load_le16(nt + PE_NT_SIZE_OF_OPTIONAL_HEADER);
+    if (fits_in_head(start, bytes, head.size)) {
         memcpy(table.get(), head.data + start, bytes);
     } else {
         uint64_t got = 0;
@@ -74,14 +75,15 @@ template <const pe_image_kind &K> uint8_t *load_sections(scan_file *file, uint32
 
 uint8_t *load_ne_header(scan_file *file) {
     head_region head = pe_head(file);
-    if (!head.data || head.size < 128 || !has_dos_signature(head.data)) return nullptr;
+    if (!head.data || head.size < kNeMinHead || !has_dos_signature(head.data)) return nullptr;
     uint64_t lfanew = head_lfanew(head);
-    if (lfanew + 2 < head.size && (head.data[lfanew] != 'N' || head.data[lfanew + 1] != 'E')) return nullptr;
+    if (fits_in_head_strictly(lfanew, 2, head.size) && (head.data[lfanew] != 'N' || head.data[lfanew + 1] != 'E'))
+        return nullptr;
 
     host_ref host = host_of(file);
     host_block record(host, host.alloc(PE_NE_HEADER_SIZE));
     if (!record) return nullptr;
-    if (lfanew + PE_NE_HEADER_SIZE < head.size) {
+    if (fits_in_head_strictly(lfanew, PE_NE_HEADER_SIZE, head.size)) {
         memcpy(record.get(), head.data + lfanew, PE_NE_HEADER_SIZE);
     } else {
         uint64_t got = 0;
@@ -125,13 +127,13 @@ extern "C" {
 const uint8_t *pe_get_dos_header(scan_file *file) {
     return kq::get_plain(file, &kq::pe_reader::dos_header, kq::load_dos_header);
 }
-const uint8_t *pe_get_nt_headers32(scan_file *file) { return kq::get_nt_headers<kq::PE32_KIND>(file); }
+const uint8_t *pe_get_nt_headers32(scan_file *file) { return kq::get_nt_headers<kq::kPe32Kind>(file); }
 const uint8_t *pe_get_sections32(scan_file *file, uint32_t *count) {
-    return kq::get_sections<kq::PE32_KIND>(file, count);
+    return kq::get_sections<kq::kPe32Kind>(file, count);
 }
-const uint8_t *pe_get_nt_headers64(scan_file *file) { return kq::get_nt_headers<kq::PE64_KIND>(file); }
+const uint8_t *pe_get_nt_headers64(scan_file *file) { return kq::get_nt_headers<kq::kPe64Kind>(file); }
 const uint8_t *pe_get_sections64(scan_file *file, uint32_t *count) {
-    return kq::get_sections<kq::PE64_KIND>(file, count);
+    return kq::get_sections<kq::kPe64Kind>(file, count);
 }
 const uint8_t *pe_get_ne_header(scan_file *file) {
     return kq::get_plain(file, &kq::pe_reader::ne_header, kq::load_ne_header);

@@ -11,7 +11,7 @@ namespace {
 struct by_rva {
     static bool contains(const uint8_t *s, uint32_t rva) {
         uint32_t va = section_virtual_address(s);
-        return va <= rva && (rva < va + section_virtual_size(s) || rva < va + section_raw_size(s));
+        return range_holds(va, section_virtual_size(s), rva) || range_holds(va, section_raw_size(s), rva);
     }
     static uint32_t map(const uint8_t *s, uint32_t rva) {
         return section_raw_pointer(s) + rva - section_virtual_address(s);
@@ -20,8 +20,7 @@ struct by_rva {
 
 struct by_offset {
     static bool contains(const uint8_t *s, uint32_t offset) {
-        uint32_t p = section_raw_pointer(s);
-        return p <= offset && offset < p + section_raw_size(s);
+        return range_holds(section_raw_pointer(s), section_raw_size(s), offset);
     }
     static uint32_t map(const uint8_t *s, uint32_t offset) {
         return section_virtual_address(s) + offset - section_raw_pointer(s);

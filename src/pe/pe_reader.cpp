@@ -12,12 +12,12 @@ namespace kq {
 pe_reader *pe_reader_get(scan_file *file) {
     void *block = nullptr;
     int32_t found = attached_data_find(file, ATTACHED_PE_READER, &block);
-    if (found == ATTACHED_OK || found == ATTACHED_FOUND_EMPTY) return static_cast<pe_reader *>(block);
-    if (found != ATTACHED_NOT_FOUND) return nullptr;
+    if (found == kAttachedOk || found == kAttachedFoundEmpty) return static_cast<pe_reader *>(block);
+    if (found != kAttachedNotFound) return nullptr;
     block = host_of(file).alloc(sizeof(pe_reader));
     if (!block) return nullptr;
     memset(block, 0, sizeof(pe_reader));
-    if (attached_data_add(file, ATTACHED_PE_READER, block) != ATTACHED_OK) {
+    if (attached_data_add(file, ATTACHED_PE_READER, block) != kAttachedOk) {
         // Held by nobody: release it rather than hand out an orphan.
         pe_reader_release(file, block);
         return nullptr;
@@ -29,7 +29,7 @@ namespace {
 
 uint8_t *remember(pe_cache_slot *slot, uint8_t *value) {
     slot->value = value;
-    slot->state = value ? LOAD_PRESENT : LOAD_FAILED;
+    slot->state = value ? kLoadPresent : kLoadFailed;
     return value;
 }
 
@@ -37,13 +37,13 @@ uint8_t *remember(pe_cache_slot *slot, uint8_t *value) {
 
 uint8_t *pe_cache_get(scan_file *file, pe_cache_slot *slot, pe_loader loader) {
     if (!file || !slot || !loader) return nullptr;
-    if (slot->state == LOAD_NOT_TRIED) return remember(slot, loader(file));
-    return slot->state == LOAD_PRESENT ? slot->value : nullptr;
+    if (slot->state == kLoadNotTried) return remember(slot, loader(file));
+    return slot->state == kLoadPresent ? slot->value : nullptr;
 }
 
 uint8_t *pe_cache_get(scan_file *file, pe_cache_slot *slot, pe_table_loader loader, uint32_t *count_out) {
     if (!file || !slot || !loader) return nullptr;
-    if (slot->state == LOAD_NOT_TRIED) {
+    if (slot->state == kLoadNotTried) {
         uint8_t *value = nullptr;
         if (count_out) {
             value = loader(file, count_out);
@@ -54,7 +54,7 @@ uint8_t *pe_cache_get(scan_file *file, pe_cache_slot *slot, pe_table_loader load
         }
         return remember(slot, value);
     }
-    if (slot->state != LOAD_PRESENT) return nullptr;
+    if (slot->state != kLoadPresent) return nullptr;
     if (count_out) *count_out = slot->count;
     return slot->value;
 }

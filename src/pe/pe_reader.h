@@ -7,7 +7,7 @@ namespace kq {
 
 struct pe_cache_slot {
     uint8_t *value;  // the loader's record, owned by the pe_reader
-    uint8_t state;   // load_state: not tried, present, absent
+    uint8_t state;   // kLoad*: not tried, present, absent
     uint32_t count;  // section tables: number of 40-byte headers
 };
 

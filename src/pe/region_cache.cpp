@@ -13,9 +13,9 @@ region_cache *region_cache_lookup(scan_file *file, bool create, bool *created, c
     *created = false;
     void *block = nullptr;
     int32_t found = attached_data_find(file, ATTACHED_REGION_CACHE, &block);
-    if (found == ATTACHED_OK) return static_cast<region_cache *>(block);
-    if (found != ATTACHED_NOT_FOUND || !create) return nullptr;
-    if (how == CACHE_ALLOC_ZEROED) {
+    if (found == kAttachedOk) return static_cast<region_cache *>(block);
+    if (found != kAttachedNotFound || !create) return nullptr;
+    if (how == cache_allocation::zeroed) {
         block = host_of(file).alloc_zeroed(sizeof(region_cache));
     } else {
         block = host_of(file).alloc(sizeof(region_cache));
@@ -27,7 +27,7 @@ region_cache *region_cache_lookup(scan_file *file, bool create, bool *created, c
 }
 
 bool region_cache_attach(scan_file *file, region_cache *cache) {
-    if (attached_data_add(file, ATTACHED_REGION_CACHE, cache) == ATTACHED_OK) return true;
+    if (attached_data_add(file, ATTACHED_REGION_CACHE, cache) == kAttachedOk) return true;
     region_cache_release(file, cache);
     return false;
 }
@@ -61,11 +61,11 @@ void load_region(scan_file *file, region_entry &entry, bool tail) {
         host.free(entry.data);
         entry.data = nullptr;
         entry.size = 0;
-        entry.state = LOAD_FAILED;
+        entry.state = kLoadFailed;
         return;
     }
     entry.size = got;
-    entry.state = LOAD_PRESENT;
+    entry.state = kLoadPresent;
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ extern "C" const uint8_t *file_get_region(scan_file *file, int32_t kind, uint64_
     bool tail = kind == REGION_TAIL || kind == REGION_TAIL_IF_LOADED;
     region_entry &entry = tail ? cache->tail : cache->head;
     if (if_loaded && entry.size == 0) return nullptr;
-    if (entry.state == LOAD_NOT_TRIED) load_region(file, entry, tail);
+    if (entry.state == kLoadNotTried) load_region(file, entry, tail);
     if (size_out) *size_out = entry.size;
     const uint8_t *data = entry.data;
     if (created && !region_cache_attach(file, cache)) {

@@ -10,47 +10,37 @@
 namespace kq {
 namespace {
 
-window_entry *entry_of(region_cache *cache, int32_t kind) {
-    switch (kind) {
-    case REGION_AT_OFFSET: return &cache->windows[WINDOW_AT_OFFSET];
-    case REGION_AROUND_OFFSET: return &cache->windows[WINDOW_AROUND_OFFSET];
-    case REGION_AT_ENTRY_RAW: return &cache->windows[WINDOW_AT_ENTRY_RAW];
-    case REGION_AROUND_ENTRY_RAW: return &cache->windows[WINDOW_AROUND_ENTRY_RAW];
-    case REGION_AT_ENTRY: return &cache->windows[WINDOW_AT_ENTRY];
-    case REGION_AROUND_ENTRY: return &cache->windows[WINDOW_AROUND_ENTRY];
-    default: return nullptr;
-    }
+// The row of a kind, or null for a kind that is not a window.
+const window_kind *row_of(int32_t kind) {
+    for (const window_kind &row : kWindowKinds)
+        if (row.kind == kind) return &row;
+    return nullptr;
 }
 
-bool is_around(int32_t kind) {
-    return kind == REGION_AROUND_OFFSET || kind == REGION_AROUND_ENTRY_RAW || kind == REGION_AROUND_ENTRY;
+// The row that takes its offset from source and is around (or not) like row.
+const window_kind *row_like(const window_kind *row, window_offset source) {
+    for (const window_kind &other : kWindowKinds)
+        if (other.around == row->around && other.offset == source) return &other;
+    return row;
 }
 
 // Requests for the entry point are redirected to the kind that caches those
 // bytes, so the same stretch is read once.
-int32_t redirect(int32_t kind, int64_t offset, int64_t raw, int64_t aligned) {
-    if (raw == aligned) {
-        if (kind == REGION_AT_ENTRY_RAW) kind = REGION_AT_ENTRY;
-        if (kind == REGION_AROUND_ENTRY_RAW) kind = REGION_AROUND_ENTRY;
-    }
-    if (aligned != -1 && (offset == aligned || offset == -1)) {
-        if (kind == REGION_AT_OFFSET) kind = REGION_AT_ENTRY;
-        if (kind == REGION_AROUND_OFFSET) kind = REGION_AROUND_ENTRY;
-    } else if (raw != -1 && offset == raw) {
-        if (kind == REGION_AT_OFFSET) kind = REGION_AT_ENTRY_RAW;
-        if (kind == REGION_AROUND_OFFSET) kind = REGION_AROUND_ENTRY_RAW;
-    }
-    return kind;
+const window_kind *redirect(const window_kind *row, int64_t offset, int64_t raw, int64_t aligned) {
+    if (raw == aligned && row->offset == window_offset::entry_raw) row = row_like(row, window_offset::entry_aligned);
+    if (row->offset != window_offset::given) return row;
+    if (aligned != -1 && (offset == aligned || offset == -1)) return row_like(row, window_offset::entry_aligned);
+    if (raw != -1 && offset == raw) return row_like(row, window_offset::entry_raw);
+    return row;
 }
 
-int64_t offset_used(int32_t kind, int64_t offset, int64_t raw, int64_t aligned) {
-    switch (kind) {
-    case REGION_AT_OFFSET:
-    case REGION_AROUND_OFFSET: return offset == -1 ? aligned : offset;
-    case REGION_AT_ENTRY_RAW:
-    case REGION_AROUND_ENTRY_RAW: return raw;
-    default: return aligned;
+int64_t offset_used(const window_kind *row, int64_t offset, int64_t raw, int64_t aligned) {
+    switch (row->offset) {
+    case window_offset::given: return offset == -1 ? aligned : offset;
+    case window_offset::entry_raw: return raw;
+    case window_offset::entry_aligned: return aligned;
     }
+    return -1;
 }
 
 const uint8_t *fail(scan_file *file, window_entry *entry, uint64_t *size_out) {
@@ -58,7 +48,7 @@ const uint8_t *fail(scan_file *file, window_entry *entry, uint64_t *size_out) {
         host_of(file).free(entry->data);
         entry->data = nullptr;
         entry->size = 0;
-        entry->state = LOAD_FAILED;  // the recorded offset stays
+        entry->state = kLoadFailed;  // the recorded offset stays
     }
     *size_out = 0;
     return nullptr;
@@ -78,7 +68,7 @@ const uint8_t *load(scan_file *file, window_entry *entry, int64_t start, int64_t
     if (got == 0 || got > REGION_SIZE) return fail(file, entry, size_out);
     entry->size = got;
     entry->offset = recorded;
-    entry->state = LOAD_PRESENT;
+    entry->state = kLoadPresent;
     *size_out = got;
     return entry->data;
 }
@@ -87,7 +77,7 @@ const uint8_t *load(scan_file *file, window_entry *entry, int64_t start, int64_t
 // entry whose last load failed loads again.
 const uint8_t *answer_or_load(scan_file *file, window_entry *entry, int64_t start, int64_t recorded,
                               uint64_t *size_out) {
-    if (entry->state == LOAD_PRESENT && entry->offset == recorded) {
+    if (entry->state == kLoadPresent && entry->offset == recorded) {
         *size_out = entry->size;
         return entry->data;
     }
@@ -106,13 +96,14 @@ const uint8_t *get_window(scan_file *file, region_cache *cache, int32_t kind, in
     int64_t aligned = pe_entry_offset_aligned(file);
     if ((offset == 0 || offset == -1) && raw == -1 && aligned == -1) return fail(file, nullptr, size_out);
 
-    kind = redirect(kind, offset, raw, aligned);
-    window_entry *entry = entry_of(cache, kind);
-    if (!entry) return fail(file, nullptr, size_out);
-    int64_t off = offset_used(kind, offset, raw, aligned);
+    const window_kind *row = row_of(kind);
+    if (!row) return fail(file, nullptr, size_out);
+    row = redirect(row, offset, raw, aligned);
+    window_entry *entry = &cache->windows[row - kWindowKinds];
+    int64_t off = offset_used(row, offset, raw, aligned);
     if (off == -1) return fail(file, entry, size_out);
 
-    if (!is_around(kind)) {
+    if (!row->around) {
         *position_out = 0;
         return answer_or_load(file, entry, off, off, size_out);
     }
@@ -143,7 +134,7 @@ extern "C" const uint8_t *file_get_window(scan_file *file, int32_t kind, int64_t
     if (offset > static_cast<int64_t>(file->size)) return nullptr;
 
     bool created = false;
-    region_cache *cache = region_cache_lookup(file, true, &created, CACHE_ALLOC_AND_CLEAR);
+    region_cache *cache = region_cache_lookup(file, true, &created, cache_allocation::alloc_and_clear);
     if (!cache) return nullptr;
     // Attached at once: the header readers below ask the region slot for the
     // head, which must find this cache rather than make a second one.

@@ -131,7 +131,7 @@ __attribute__((target("avx2"))) scan_result candidate_scan_avx2(const uint8_t *x
 
 // 4096 buckets: few enough to clear quickly, enough that the pairs of a
 // 255-byte pattern rarely share one.
-constexpr unsigned kPairBuckets = 4096;
+inline constexpr unsigned kPairBuckets = 4096;
 inline unsigned pair_hash(uint8_t a, uint8_t b) { return ((a << 4) ^ b) & (kPairBuckets - 1); }
 
 template <class Cmp>

@@ -20,7 +20,7 @@ enum class vector_unit { none, sse2, avx2 };
 vector_unit best_vector_unit();
 
 // Patterns at least this long take the pair scan whatever the vector unit.
-constexpr int32_t kPairScanMinLength = 32;
+inline constexpr int32_t kPairScanMinLength = 32;
 
 // A search is bm_scan, then, when it hands over, bm_search_from. x is the
 // pattern (m >= 1 bytes; lower-cased when fold_case, which compares text

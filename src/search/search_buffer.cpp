@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr int32_t kMaxPattern = 255;
-constexpr uint64_t kTableBytes = 256 * sizeof(int32_t);
-constexpr uint64_t kScrambledCopyBytes = kMaxPattern + 1;
+inline constexpr int32_t kMaxPattern = 255;
+inline constexpr uint64_t kTableBytes = 256 * sizeof(int32_t);
+inline constexpr uint64_t kScrambledCopyBytes = kMaxPattern + 1;
 
 // How a variant prepares the pattern before the tables are built from it.
 enum class pattern_form {

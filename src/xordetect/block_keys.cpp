@@ -54,17 +54,6 @@ void sort_by_pair(uint64_t *e, uint64_t *tmp, uint64_t n) {
     }
 }
 
-// Offsets of the first m (m < size - 510) whose decode with the key at
-// key_at starts a plausible header, or -1. The one-key-at-a-time path, used
-// only if the key lists would not fit the scratch memory.
-int64_t locate_one(const uint8_t *src, uint64_t size, uint64_t key_at) {
-    for (uint64_t m = 0; m + 510 < size; m++) {
-        const xor_block_view v{src, m, src + key_at};
-        if (v.at(0) == 'M' && v.at(1) == 'Z' && header_ok(v, size - m)) return int64_t(m);
-    }
-    return -1;
-}
-
 }  // namespace
 
 block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t size, uint64_t words_end) {
@@ -85,20 +74,13 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     }
     if (!runs) return out;
 
-    // Scratch layout: run starts (u32), entries and sort space (u64).
+    // Scratch layout: run starts (u32), entries and sort space (u64). It
+    // always fits in words_end (at least size - 4): two run starts are 48 or
+    // more bytes apart (a key block at e and one at e + 32 would make e + 16
+    // a key block too), so runs <= size / 48 + 1 and the layout takes at most
+    // 7 + 4 * runs + 7 + 16 * runs < size - 4 bytes for any size >= 512.
     const uint64_t skew = (8 - (reinterpret_cast<uintptr_t>(scratch) & 7)) & 7;
     const uint64_t starts_bytes = (runs * 4 + 7) & ~uint64_t(7);
-    if (skew + starts_bytes + 16 * runs > words_end) {
-        for (uint64_t i = 0; i < key_end; i += 16) {
-            if (!is_key_block(src, i) || (i >= 16 && is_key_block(src, i - 16))) continue;
-            if (locate_one(src, size, i) >= 0) {
-                out.located = true;
-                out.winner = i;
-                return out;
-            }
-        }
-        return out;
-    }
     uint32_t *starts = reinterpret_cast<uint32_t *>(scratch + skew);
     uint64_t *entries = reinterpret_cast<uint64_t *>(scratch + skew + starts_bytes);
     uint64_t *tmp = entries + runs;

@@ -9,10 +9,10 @@
 namespace kq::xordetect {
 
 using lane_word = uintptr_t;
-constexpr unsigned lane_bytes = sizeof(lane_word);
-constexpr lane_word lane_ones = ~lane_word(0) / 0xFF;  // 0x0101...
-constexpr lane_word lane_low7 = lane_ones * 0x7F;
-constexpr lane_word lane_high = lane_ones * 0x80;
+inline constexpr unsigned kLaneBytes = sizeof(lane_word);
+inline constexpr lane_word kLaneOnes = ~lane_word(0) / 0xFF;  // 0x0101...
+inline constexpr lane_word kLaneLow7 = kLaneOnes * 0x7F;
+inline constexpr lane_word kLaneHigh = kLaneOnes * 0x80;
 
 inline lane_word load_lanes(const uint8_t *p) {
     lane_word v;
@@ -21,12 +21,12 @@ inline lane_word load_lanes(const uint8_t *p) {
 }
 
 // 0x80 in every byte of v that is zero, 0 elsewhere (exact, no carries).
-inline lane_word zero_lanes(lane_word v) { return ~(((v & lane_low7) + lane_low7) | v | lane_low7); }
+inline lane_word zero_lanes(lane_word v) { return ~(((v & kLaneLow7) + kLaneLow7) | v | kLaneLow7); }
 
-inline lane_word equal_lanes(lane_word v, uint8_t b) { return zero_lanes(v ^ (lane_ones * b)); }
+inline lane_word equal_lanes(lane_word v, uint8_t b) { return zero_lanes(v ^ (kLaneOnes * b)); }
 
 // Byte-wise sum without carries between bytes.
-inline lane_word add_lanes(lane_word a, lane_word c) { return ((a & lane_low7) + (c & lane_low7)) ^ ((a ^ c) & lane_high); }
+inline lane_word add_lanes(lane_word a, lane_word c) { return ((a & kLaneLow7) + (c & kLaneLow7)) ^ ((a ^ c) & kLaneHigh); }
 
 // Index of the lowest flagged byte of a mask from the functions above.
 inline unsigned first_lane(lane_word mask) {
@@ -37,14 +37,14 @@ inline unsigned first_lane(lane_word mask) {
 }
 
 // Calls visit(i) for every i in [begin, end) that may hit, in increasing
-// order. lanes(i) flags the offsets i..i+lane_bytes-1 that may hit (it reads
-// at most lane_bytes + reach bytes past i), one(i) answers for a single offset
+// order. lanes(i) flags the offsets i..i+kLaneBytes-1 that may hit (it reads
+// at most kLaneBytes + reach bytes past i), one(i) answers for a single offset
 // and must agree with lanes. visit returns true to stop; the stopping offset
 // is returned, or end when nothing stopped.
 template <class Lanes, class One, class Visit>
 inline uint64_t scan_offsets(uint64_t begin, uint64_t end, Lanes lanes, One one, Visit visit) {
     uint64_t i = begin;
-    for (; i + lane_bytes <= end; i += lane_bytes) {
+    for (; i + kLaneBytes <= end; i += kLaneBytes) {
         lane_word m = lanes(i);
         while (m) {
             const uint64_t at = i + first_lane(m);

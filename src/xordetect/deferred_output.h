@@ -7,18 +7,13 @@
 
 #include <stdint.h>
 
+#include "common/bounds.h"
+
 namespace kq::xordetect {
 
-inline uint32_t get32(const uint8_t *b, uint64_t o) {
-    return uint32_t(b[o]) | (uint32_t(b[o + 1]) << 8) | (uint32_t(b[o + 2]) << 16) | (uint32_t(b[o + 3]) << 24);
-}
-inline uint32_t get16(const uint8_t *b, uint64_t o) { return uint32_t(b[o]) | (uint32_t(b[o + 1]) << 8); }
-inline void put32(uint8_t *b, uint64_t o, uint32_t v) {
-    b[o] = uint8_t(v);
-    b[o + 1] = uint8_t(v >> 8);
-    b[o + 2] = uint8_t(v >> 16);
-    b[o + 3] = uint8_t(v >> 24);
-}
+inline uint32_t get32(const uint8_t *b, uint64_t o) { return load_le32(b + o); }
+inline uint32_t get16(const uint8_t *b, uint64_t o) { return load_le16(b + o); }
+inline void put32(uint8_t *b, uint64_t o, uint32_t v) { store_le32(b + o, v); }
 
 enum class suffix_kind { none, copy, xor_byte, sub_byte };
 

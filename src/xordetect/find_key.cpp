@@ -9,15 +9,16 @@ namespace {
 
 using namespace kq::xordetect;
 
-constexpr uint32_t block_size = 512;
+inline constexpr uint32_t kBlockSize = 512;
 // Four-byte decodes cover the 127 words at 0..504; the header test never reads
 // the last four bytes.
-constexpr uint32_t word_decode_end = 508;
+inline constexpr uint32_t kWordDecodeEnd = 508;
 
 bool word_key_fits(const uint8_t *src, uint32_t i, uint32_t k) {
-    const bool magic = (get16(src, i + 0x18) ^ (k & 0xFFFF)) == 0x10B;
-    const bool field = (get32(src, i + 0x48) ^ k) == 4 || (get32(src, i + 0x3C) ^ k) == 0x200 ||
-                       (get32(src, i + 0x68) ^ k) == 0x10000;
+    const bool magic = (get16(src, i + kNtMagic) ^ (k & 0xFFFF)) == PE_MAGIC_PE32;
+    const bool field = (get32(src, i + kNtSubsystemVersion) ^ k) == 4 ||
+                       (get32(src, i + kNtFileAlignment) ^ k) == 0x200 ||
+                       (get32(src, i + kNtSizeOfHeapReserve) ^ k) == 0x10000;
     return magic && field;
 }
 
@@ -33,7 +34,7 @@ extern "C" int32_t xordetect_find_key(const uint8_t *source, uint8_t *decoded, u
     bool byte_decoded = false, found = false;
     if ((source[1] ^ k) == 0x5A) {
         byte_decoded = true;
-        found = header_ok(xor_byte_view{source, k}, block_size);
+        found = header_ok(xor_byte_view{source, k}, kBlockSize);
     }
 
     bool word_decoded = false;
@@ -55,14 +56,14 @@ extern "C" int32_t xordetect_find_key(const uint8_t *source, uint8_t *decoded, u
             }
             word_decoded = true;
             word_key = candidate;
-            found = header_ok(xor_word_view{source, candidate}, block_size);
+            found = header_ok(xor_word_view{source, candidate}, kBlockSize);
         }
     }
 
     if (byte_decoded)
-        for (uint32_t j = 0; j < block_size; j++) decoded[j] = uint8_t(source[j] ^ k);
+        for (uint32_t j = 0; j < kBlockSize; j++) decoded[j] = uint8_t(source[j] ^ k);
     if (word_decoded)
-        for (uint32_t j = 0; j < word_decode_end; j += 4) put32(decoded, j, get32(source, j) ^ word_key);
+        for (uint32_t j = 0; j < kWordDecodeEnd; j += 4) put32(decoded, j, get32(source, j) ^ word_key);
 
     if (!found) return 0;
     if (*key_byte != 0) *key_word = uint32_t(*key_byte) * 0x01010101u;

@@ -13,7 +13,7 @@ namespace {
 
 using namespace kq::xordetect;
 
-constexpr int64_t no_position = -1;
+inline constexpr int64_t kNoPosition = -1;
 
 struct scan {
     uint8_t *src;
@@ -47,7 +47,7 @@ struct scan {
     int64_t locate() const {
         const uint64_t end = lim510;
         const uint8_t *d = dec;
-        int64_t found = no_position;
+        int64_t found = kNoPosition;
         scan_offsets(
             0, end,
             [d](uint64_t i) { return equal_lanes(load_lanes(d + i), 'M') & equal_lanes(load_lanes(d + i + 1), 'Z'); },
@@ -187,7 +187,7 @@ bool scan::four_byte_xor(int32_t *result) {
         const lane_word sig = equal_lanes(at18 ^ load_lanes(s + i), 0x5B) & equal_lanes(at19 ^ load_lanes(s + i + 1), 0x44);
         const lane_word mach = equal_lanes(at18 ^ load_lanes(s + i + 2), 0x0B) & equal_lanes(at19 ^ load_lanes(s + i + 3), 0x01);
         lane_word m = sig | mach;
-        if (rule_at - i < lane_bytes) m |= lane_word(0x80) << (8 * (rule_at - i));
+        if (rule_at - i < kLaneBytes) m |= lane_word(0x80) << (8 * (rule_at - i));
         return m;
     };
     auto one = [s, rule_at](uint64_t i) {
@@ -221,7 +221,7 @@ bool scan::one_byte_add(int32_t *result) {
     bool hit = false;
     scan_offsets(
         0, lim510,
-        [s](uint64_t i) { return zero_lanes(add_lanes(load_lanes(s + i), lane_ones * 0x0D) ^ load_lanes(s + i + 1)); },
+        [s](uint64_t i) { return zero_lanes(add_lanes(load_lanes(s + i), kLaneOnes * 0x0D) ^ load_lanes(s + i + 1)); },
         [s](uint64_t i) { return uint8_t(s[i + 1] - s[i]) == 0x0D; },
         [&](uint64_t i) {
             const uint8_t k = uint8_t(s[i] - 0x4D);
@@ -281,7 +281,7 @@ bool scan::four_byte_add(int32_t *result) {
         0, lim128,
         [s](uint64_t i) {
             const lane_word lo = load_lanes(s + i), mg = load_lanes(s + i + 0x20);
-            return zero_lanes(add_lanes(lo, lane_ones * 0x0B) ^ mg) | zero_lanes(add_lanes(lo, lane_ones * 0x0C) ^ mg);
+            return zero_lanes(add_lanes(lo, kLaneOnes * 0x0B) ^ mg) | zero_lanes(add_lanes(lo, kLaneOnes * 0x0C) ^ mg);
         },
         [s](uint64_t i) {
             const uint8_t diff = uint8_t(s[i + 0x20] - s[i]);

@@ -7,6 +7,6 @@ else()
   set(PE_CROSSCHECK_ARGS --min 200)
 endif()
 add_test(NAME pe_crosscheck
-  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/scripts/pe-crosscheck --tool $<TARGET_FILE:kqhelp_tool>
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/crosscheck.py --tool $<TARGET_FILE:kqhelp_tool>
           --runner "${KQHELP_RUNNER}" --packages-file ${CMAKE_SOURCE_DIR}/scripts/packages.d/pe ${PE_CROSSCHECK_ARGS})
 set_tests_properties(pe_crosscheck PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

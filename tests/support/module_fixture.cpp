@@ -14,8 +14,25 @@ void ModuleTest::SetUp() {
     api_ = kqhost_api(host_);
 }
 
+scan_file *open_scan_file(kqhost *host, const bytes &data) {
+    uint32_t handle = kqhost_open_memory(host, data.data(), data.size());
+    return call<SLOT_SCAN_FILE_CREATE>(kqhost_api(host), kqhost_context(host), kqhost_instance(host), &handle);
+}
+
+void close_scan_file(kqhost *host, scan_file *file) {
+    call<SLOT_SCAN_FILE_DESTROY>(kqhost_api(host), kqhost_context(host), kqhost_instance(host), file);
+}
+
+uint64_t allocations(const kqhost *host) {
+    uint64_t n = 0;
+    for (kqhost_call kind : {KQHOST_CALL_ALLOC, KQHOST_CALL_ALLOC_ZEROED, KQHOST_CALL_POOL_ALLOC,
+                             KQHOST_CALL_POOL_ALLOC_ZEROED})
+        n += kqhost_calls(host, kind);
+    return n;
+}
+
 void ModuleTest::TearDown() {
-    for (scan_file *f : files_) slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(ctx(), instance(), f);
+    for (scan_file *f : files_) close_scan_file(host_, f);
     files_.clear();
     EXPECT_EQ(kqhost_report_leaks(host_, stderr), 0u) << "host blocks still live after every scan_file was destroyed";
     EXPECT_EQ(kqhost_misuse_count(host_), 0u) << "bad frees or calls with a wrong instance";
@@ -25,7 +42,7 @@ void ModuleTest::TearDown() {
 uint32_t ModuleTest::open_bytes(const bytes &data) { return kqhost_open_memory(host_, data.data(), data.size()); }
 
 scan_file *ModuleTest::create_from_handle(uint32_t handle) {
-    scan_file *f = slot<scan_file_create_fn>(SLOT_SCAN_FILE_CREATE)(ctx(), instance(), &handle);
+    scan_file *f = call<SLOT_SCAN_FILE_CREATE>(api_, ctx(), instance(), &handle);
     if (f) files_.push_back(f);
     return f;
 }
@@ -34,7 +51,7 @@ scan_file *ModuleTest::create(const bytes &data) { return create_from_handle(ope
 
 void ModuleTest::destroy(scan_file *file) {
     files_.erase(std::remove(files_.begin(), files_.end(), file), files_.end());
-    slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(ctx(), instance(), file);
+    close_scan_file(host_, file);
 }
 
 std::string temp_path(const std::string &name) {

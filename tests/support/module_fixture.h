@@ -1,5 +1,6 @@
 // A test host: the built module loaded through the reference host, with
-// helpers to open synthetic files and to check that nothing leaked.
+// helpers to open synthetic files and to check that nothing leaked. Tests
+// call the table with kqhelp::call<SLOT_*>(api_, ...).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,18 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "kqhelp/slot_call.hpp"
 #include "kqhost.h"
 
 namespace kqtest {
 
 using bytes = std::vector<uint8_t>;
+using kqhelp::call;
+
+// A scan_file over bytes served from memory by host (null when the module refuses).
+scan_file *open_scan_file(kqhost *host, const bytes &data);
+void close_scan_file(kqhost *host, scan_file *file);
+// Every host allocation the module asked for so far, pools included.
+uint64_t allocations(const kqhost *host);
 
 class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    template <class Fn> Fn slot(int number) const { return reinterpret_cast<Fn>(api_[number]); }
     template <class Fn> Fn exported(const char *name) const { return reinterpret_cast<Fn>(kqhost_symbol(host_, name)); }
 
     host_context *ctx() { return kqhost_context(host_); }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "module/slots.h"
 #include "xordetect/xordetect_oracle.h"
@@ -46,6 +47,42 @@ void expect_same_key(const bytes &block, std::mt19937 &rng, const std::string &w
     ASSERT_EQ(dec_fast, dec_ref);
 }
 
+// Header fields at and next to the values the rules test. In each group of
+// alternatives ("one typical field", "one field that matches the key") often
+// only one stays typical, so that it decides alone; then one bounded field,
+// and maybe a DOS stub field, takes a value at or next to its bound.
+void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
+    struct field {
+        size_t at;
+        int width;
+        uint32_t values[4];  // the typical value first
+    };
+    auto put = [&](size_t at, const field &f, uint32_t v) {
+        if (f.width == 2) xsamples::put16(b, at + f.at, v);
+        else xsamples::put32(b, at + f.at, v);
+    };
+    const size_t s = h + lfanew;
+    static const std::vector<field> groups[] = {
+        {{0x48, 4, {4, 3, 5, 0}}, {0x3C, 4, {0x200, 0x400, 0x1F0, 0x1000}}, {0x68, 4, {0x10000, 0x10001, 0xFFFF, 0}},
+         {0x74, 4, {16, 17, 15, 0}}, {0x6C, 4, {0x1000, 0x1001, 0xFFF, 0}}},
+        {{0x0C, 4, {0, 1, 0xFFFFFFFF, 2}}, {0x10, 4, {0, 1, 3, 7}}, {0x14, 2, {0xE0, 0xE1, 0xDF, 0}},
+         {0x16, 2, {0x10F, 0x110, 0x10E, 0}}}};
+    for (const std::vector<field> &group : groups) {
+        const size_t keep = rng() % 2 ? rng() % group.size() : group.size();  // size: each at random
+        for (size_t j = 0; j < group.size(); j++)
+            if (j != keep && (keep < group.size() || rng() % 2)) put(s, group[j], group[j].values[1 + rng() % 3]);
+    }
+    static const field bounded[] = {{0x18, 2, {0x10B, 0x10C, 0x10A, 0x20B}}, {0x5C, 2, {2, 1, 3, 4}},
+                                    {0x3C, 4, {0x200, 0x10, 0xF, 0x1010}},  {0x04, 2, {0x14C, 0x14D, 0x14B, 0}},
+                                    {0x5C, 2, {2, 0, 3, 1}}};
+    const field &f = bounded[rng() % 5];
+    put(s, f, f.values[rng() % 4]);
+    static const field stub[] = {{0x08, 2, {4, 5, 3, 0}}, {0x0C, 4, {0xFFFF, 0x1FFFF, 0xFFFE, 0}},
+                                 {0x18, 2, {0x40, 0x41, 0x3F, 0}}};
+    const field &g = stub[rng() % 3];
+    if (rng() % 4 == 0) put(h, g, g.values[rng() % 4]);
+}
+
 enum scheme { plain, xor1, xor4, xor4_no_mz, xor16, add1, add4, widened, scheme_count };
 const char *const scheme_names[] = {"plain", "xor1", "xor4", "xor4-no-mz", "xor16", "add1", "add4", "widened"};
 
@@ -54,12 +91,13 @@ bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
     bytes b = noisy ? xsamples::random_bytes(size, rng) : bytes(size, 0);
     const size_t room = size - 512;
     size_t h = room ? rng() % (room + 1) : 0;
-    if (s == xor4 || s == xor4_no_mz || s == xor16) h &= ~size_t(s == xor16 ? 15 : 3);
+    if (s == xor4 || s == xor4_no_mz) h &= ~size_t(3);  // sixteen-byte keys find headers at any offset
     const uint32_t lfanew = 0x80 + 8 * (rng() % 16);
     if (h + lfanew + 0x80 > size) h = 0;
     // The fields the header needs, and eight zero bytes before the signature.
     memset(&b[h], 0, lfanew + 0x78);
     xsamples::write_header(b, h, lfanew);
+    if (rng() % 2) perturb(b, h, lfanew, rng);
     const uint8_t k = uint8_t(rng() % 255 + 1);
     const uint32_t word = rng() | 0x01010101u;
     switch (s) {
@@ -206,7 +244,8 @@ TEST(XorDetectDifferential, DenseCandidates) {
 }
 
 // The rarer paths: the repair at size - 511, the repair through the raw
-// e_lfanew, the repeated-word rule hidden by a decoy run.
+// e_lfanew, the repeated-word rule hidden by a decoy run, a one-byte decode
+// overtaken by a whole-buffer one.
 TEST(XorDetectDifferential, ConstructedPaths) {
     std::mt19937 rng(7);
     const uint32_t key = 0x9C2B5E13;
@@ -230,6 +269,27 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::xor_words(decoy, key);
     memset(&decoy[0], 0x11, 16);
     expect_same_scan(decoy, rng, "decoy run");
+    // a one-byte candidate whose header fails, then a four-byte key: of the
+    // first decode only the bytes past the whole decode's end last
+    bytes pending(1024, 0);
+    xsamples::write_header(pending, 0x100);
+    xsamples::xor_words(pending, key);
+    pending[8] = 'M' ^ 0x33, pending[9] = 'Z' ^ 0x33, pending[8 + 0x3E] = pending[8 + 0x3F] = 0x33;
+    expect_same_scan(pending, rng, "pending one-byte decode");
+    // a one-byte candidate whose header fails, before a one-byte-XOR header
+    bytes second = xsamples::plain_image(1024, 0x100);
+    xsamples::xor_bytes(second, 0x5A);
+    second[8] = 'M' ^ 0x33, second[9] = 'Z' ^ 0x33, second[8 + 0x3E] = second[8 + 0x3F] = 0x33;
+    expect_same_scan(second, rng, "one-byte header after a failed candidate");
+    // a header only the repeated-word rule finds (its fields fail the
+    // candidate tests), the only run of the key word at the last place the
+    // rule looks
+    bytes last = xsamples::random_bytes(1024, rng);
+    xsamples::write_header(last, 0x40);
+    xsamples::put16(last, 0x40 + 0x80 + 0x5C, 0);
+    memset(&last[1024 - 20], 0, 16);
+    xsamples::xor_words(last, key);
+    expect_same_scan(last, rng, "rule at the last place");
 }
 
 TEST(XorDetectDifferential, FindKeyOnBlocks) {

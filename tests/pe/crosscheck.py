@@ -1,26 +1,18 @@
 #!/usr/bin/python3
-"""Compares `kqhelp pe --json` with Debian's python3-pefile over real PE files.
+"""`kqhelp pe --json` against Debian's python3-pefile over real PE files: the
+given ones, or every file starting with "MZ" that the installed packages named
+in the packages file ship. Headers, section table, raw entry-point offset and
+overlay are compared; differences the documented rules explain (docs/pe.md)
+are counted by rule, any other fails the run, as do fewer than --min files.
 
-pe-crosscheck --tool PATH [--runner CMD] [--packages-file FILE] [--limit N]
-              [--min N] [FILE...]
-
-The files are the given ones, or every file starting with "MZ" that the
-Debian packages named in the packages file ship (those that are installed).
-Each file is compared field by field: the headers, the section table, the
-raw entry-point offset and the overlay. Differences that the module's
-documented rules explain (docs/pe.md) are counted by rule; any other is
-listed and fails the run, as does comparing fewer than --min files.
+crosscheck.py --tool PATH [--runner CMD] [--packages-file FILE] [--limit N] [--min N] [FILE...]
 """
-import argparse
-import json
-import os
-import subprocess
-import sys
+import argparse, json, os, subprocess, sys
 
 try:
     import pefile
 except ImportError:
-    print("pe-crosscheck: python3-pefile is not installed; skipped")
+    print("pe crosscheck: python3-pefile is not installed; skipped")
     sys.exit(77)
 
 MAX_SECTIONS = 256
@@ -47,24 +39,17 @@ def package_files(packages_file):
 
 
 def run_tool(tool, runner, files):
-    """One JSON object per file; the tool is run on batches of files."""
+    """{path: record}: one JSON object a line, the tool run on batches of files."""
     results = {}
     for start in range(0, len(files), 100):
-        batch = files[start:start + 100]
-        cmd = (runner.split() if runner else []) + [tool, "pe", "--json"] + batch
-        out = subprocess.run(cmd, capture_output=True, text=True).stdout
-        for line in out.splitlines():
-            record = json.loads(line)
-            results[record["file"]] = record
+        cmd = (runner.split() if runner else []) + [tool, "pe", "--json"] + files[start:start + 100]
+        for line in subprocess.run(cmd, capture_output=True, text=True).stdout.splitlines():
+            results[json.loads(line)["file"]] = json.loads(line)
     return results
 
 
 def u32(v):
     return v & 0xFFFFFFFF
-
-
-def section_name(raw):
-    return raw.split(b"\0")[0].decode("latin-1")
 
 
 def compare(path, ours):
@@ -104,7 +89,7 @@ def compare(path, ours):
         else:
             mismatches.append("section count: module %d, pefile %d" % (len(sections), len(theirs)))
     for i, (m, p) in enumerate(zip(sections, theirs)):
-        want = {"name": section_name(p.Name), "virtual_address": p.VirtualAddress,
+        want = {"name": p.Name.split(b"\0")[0].decode("latin-1"), "virtual_address": p.VirtualAddress,
                 "virtual_size": p.Misc_VirtualSize, "raw_pointer": p.PointerToRawData,
                 "raw_size": p.SizeOfRawData, "characteristics": p.Characteristics}
         for field, value in want.items():
@@ -195,7 +180,7 @@ def main():
         for rule in explained:
             rules[rule] = rules.get(rule, 0) + 1
 
-    print("pe-crosscheck: %d files compared (%s), %d agree, %d differ"
+    print("pe crosscheck: %d files compared (%s), %d agree, %d differ"
           % (len(files), ", ".join("%s %d" % kv for kv in sorted(kinds.items())), agree, len(failures)))
     for rule, count in sorted(rules.items()):
         print("  agreeing after a documented rule: %-48s %d files" % (rule, count))
@@ -204,7 +189,7 @@ def main():
         for m in mismatches[:10]:
             print("    " + m)
     if len(files) < args.min:
-        print("pe-crosscheck: only %d files, at least %d wanted (are the packages installed?)" % (len(files), args.min))
+        print("pe crosscheck: only %d files, at least %d wanted (are the packages installed?)" % (len(files), args.min))
         return 1
     return 1 if failures else 0
 
