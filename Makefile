@@ -8,25 +8,43 @@ JOBS ?= 2
 
 all: i386
 
+# The packages of what is built: the module, host and tool (bootstrap), plus
+# GoogleTest for the test suites; the tests' cross-check packages come with make test.
 bootstrap:
 	@scripts/bootstrap
+.PHONY: bootstrap-tests
+bootstrap-tests:
+	@scripts/bootstrap tests
 
-i386 x86_64: %: bootstrap
-	@[ -f build/$*/build.ninja ] || cmake --preset $* >/dev/null
+# configure_lean PRESET: a tree for the module, host and tool alone (no GoogleTest
+# needed); configure_full PRESET: a tree with the tests, turning them on in a lean one.
+configure_lean = [ -f build/$(1)/build.ninja ] || cmake --preset $(1) -DKQHELP_TESTS=OFF >/dev/null
+configure_full = [ -f build/$(1)/build.ninja ] && ! grep -q '^KQHELP_TESTS:BOOL=OFF' build/$(1)/CMakeCache.txt \
+	|| cmake --preset $(1) -DKQHELP_TESTS=ON >/dev/null
+# What the demo runs and an installation holds.
+PRODUCT_TARGETS := kqhelp kqhost_shared kqhelp_tool
+
+i386 x86_64: %: bootstrap-tests
+	@$(call configure_full,$*)
 	cmake --build --preset $* -j $(JOBS)
 
-asan: bootstrap
+asan: bootstrap-tests
 	@[ -f build/i386-asan/build.ninja ] || cmake --preset i386-asan >/dev/null
 	cmake --build --preset i386-asan -j $(JOBS)
 
-demo: i386
+demo: bootstrap
+	@$(call configure_lean,i386)
+	cmake --build --preset i386 -j $(JOBS) --target $(PRODUCT_TARGETS)
 	scripts/demo build/i386
 
 test: i386 x86_64
+	@scripts/bootstrap crosscheck
 	ctest --preset i386
 	ctest --preset x86_64
+	$(MAKE) --no-print-directory consumer-test
 
 asan-test: asan
+	@scripts/bootstrap crosscheck
 	ctest --preset i386-asan
 
 # The i386 build when this kernel runs i386 programs natively, else x86_64 (scripts/bench).
@@ -43,3 +61,6 @@ fuzz-%:
 
 clean:
 	rm -rf build
+
+# make install PREFIX=DIR, make package, make consumer-test.
+include mk/install.mk

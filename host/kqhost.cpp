@@ -313,14 +313,21 @@ const helper_owner *kqhost_owner(kqhost *host) { return &host->owner; }
 const host_services *kqhost_services(const kqhost *host) { return &host->services; }
 
 uint32_t kqhost_open_file(kqhost *host, const char *path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO without a writer must not hang the open.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         host->error = std::string(path) + ": " + strerror(errno);
         return 0;
     }
+    uint32_t handle = kqhost_open_fd(host, fd);
+    if (!handle) host->error = std::string(path) + ": " + host->error;
+    return handle;
+}
+
+uint32_t kqhost_open_fd(kqhost *host, int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        host->error = std::string(path) + ": not a regular file";
+        host->error = "not a regular file";
         close(fd);
         return 0;
     }

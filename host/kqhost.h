@@ -56,6 +56,8 @@ const host_services *kqhost_services(const kqhost *host);
 
 /* Files: a handle (never 0) or 0 on failure. */
 uint32_t kqhost_open_file(kqhost *host, const char *path);
+/* Serve an open regular file; the host owns fd from then on (closed on failure too). */
+uint32_t kqhost_open_fd(kqhost *host, int fd);
 uint32_t kqhost_open_memory(kqhost *host, const void *data, size_t size); /* the bytes are copied */
 void kqhost_close_file(kqhost *host, uint32_t handle);
 /* Make host_get_file_size report this size for the handle (the data stays). */

@@ -31,6 +31,13 @@ HEADER_NUMBERS = {"Entry point address": "entry", "Start of program headers": "p
 NAME_CAP, SECTION_CAP, SEGMENT_CAP = 32768, 8192, 256  # what the reader loads at most
 
 
+def numbers(line):
+    """A record whose "0x..." strings (the tool's 64-bit values) are numbers again."""
+    return json.loads(line, object_hook=lambda o: {
+        k: int(v, 16) if isinstance(v, str) and v.startswith("0x") and k not in ("name", "file") else v
+        for k, v in o.items()})
+
+
 def elf_files(dirs):
     seen = set()
     for top in dirs:
@@ -170,7 +177,8 @@ def main():
             chunk = files[start:start + 64]
             p = subprocess.run((args.runner.split() if args.runner else []) + [args.tool, "elf", "--json"] + chunk,
                                capture_output=True, text=True, errors="replace", timeout=600)
-            records = {r["file"]: r for r in (json.loads(p.stdout) if p.stdout.strip() else [])}
+            # JSON Lines; a refused file's record has "error" and its message is on stderr too
+            records = {r["file"]: r for r in map(numbers, p.stdout.splitlines()) if "error" not in r}
             messages = dict(re.findall(r"^kqhelp: (.*?): (.*)$", p.stderr, re.M))
             for path in chunk:
                 ref = subprocess.run(["readelf", "-W", "-h", "-S", "-l", path], capture_output=True, text=True,

@@ -26,7 +26,7 @@ TEST(BinaryTest, ExportsExactlyTheNamedFunctions) {
     EXPECT_EQ(exported, expected);
 }
 
-TEST(BinaryTest, NeedsOnlyLibcAndZlibAndRunsNothingAtLoad) {
+TEST(BinaryTest, NeedsOnlyLibcAndZlibRunsNothingAtLoadAndIsVersioned) {
     std::string dynamic = inspect("readelf -d");
     std::istringstream lines(dynamic);
     std::set<std::string> needed;
@@ -42,6 +42,9 @@ TEST(BinaryTest, NeedsOnlyLibcAndZlibAndRunsNothingAtLoad) {
     for (const char *tag : {"(INIT)", "(FINI)", "(INIT_ARRAY)", "(FINI_ARRAY)", "(TEXTREL)"})
         EXPECT_EQ(dynamic.find(tag), std::string::npos) << tag;
 #endif
+    // Hosts link and load it by the name of its ABI version.
+    EXPECT_NE(dynamic.find("Library soname: [libkqhelp.so." + std::to_string(KQHELP_ABI_VERSION) + "]"),
+              std::string::npos);
 }
 
 TEST(BinaryTest, IsAnObjectOfThisBuildsArchitecture) {

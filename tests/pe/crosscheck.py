@@ -38,13 +38,20 @@ def package_files(packages_file):
     return sorted(files)
 
 
+def numbers(obj):
+    """The tool writes addresses, offsets and flags as "0x..." strings; compare them as numbers."""
+    return {k: int(v, 16) if isinstance(v, str) and v.startswith("0x") and k not in ("name", "file") else v
+            for k, v in obj.items()}
+
+
 def run_tool(tool, runner, files):
     """{path: record}: one JSON object a line, the tool run on batches of files."""
     results = {}
     for start in range(0, len(files), 100):
         cmd = (runner.split() if runner else []) + [tool, "pe", "--json"] + files[start:start + 100]
         for line in subprocess.run(cmd, capture_output=True, text=True).stdout.splitlines():
-            results[json.loads(line)["file"]] = json.loads(line)
+            record = json.loads(line, object_hook=numbers)
+            results[record["file"]] = record
     return results
 
 

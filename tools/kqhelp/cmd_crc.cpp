@@ -1,41 +1,45 @@
-// kqhelp crc: the standard CRC-32 of each file in cksum's layout
-// ("CRC SIZE"), the raw CRC-16 register from 0, and the name.
+// kqhelp crc: the standard CRC-32 (as crc32 and rhash print it: hex) and the
+// raw CRC-16 register from 0 of each file or region, then its length.
 #include <inttypes.h>
 
-#include <vector>
-
-#include "file_reader.h"
-#include "tool.h"
+#include "commands.h"
+#include "file_checksum.h"
 
 namespace kqtool {
+namespace {
 
-int cmd_crc(tool &t, int argc, char **argv) {
-    if (argc < 2) {
-        fprintf(stderr, "usage: kqhelp crc FILE...\n");
-        return EXIT_USAGE;
-    }
-    auto crc32 = t.slot<crc32_update_fn>(SLOT_CRC32_UPDATE);
-    auto crc16 = t.slot<crc16_update_fn>(SLOT_CRC16_UPDATE);
-    std::vector<uint8_t> buffer;
-    return t.for_each_file(argc - 1, argv + 1, [&](const char *path, scan_file *file, uint32_t handle) {
-        uint32_t r32 = 0xFFFFFFFFu, r16 = 0;
-        uint64_t size = 0;
-        bool ok = rewind_file(file, handle);
-        while (ok) {
-            buffer.clear();
-            uint64_t n = read_more(file, handle, buffer, 1 << 20);
-            if (!n) break;
-            r32 = crc32(r32, buffer.data(), static_cast<uint32_t>(n));
-            r16 = crc16(r16, buffer.data(), static_cast<uint32_t>(n));
-            size += n;
+int run(tool &t, const arguments &a) {
+    const bool only16 = a.has("--crc16") && !a.has("--crc32");
+    const bool only32 = a.has("--crc32") && !a.has("--crc16");
+    const bool want32 = !only16, want16 = !only32;
+    region r;
+    if (!parse_region(a, &r)) return EXIT_USAGE;
+    t.for_each_file(a, [&](const char *path, scan_file *file, uint32_t handle) {
+        checksums c;
+        if (!checksum_file(t, path, file, handle, r, want32, want16, &c)) return;
+        if (t.json) {
+            json j = record(t, path);
+            if (want32) j.hex("crc32", c.crc32);
+            if (want16) j.hex("crc16", c.crc16);
+            t.emit(j.hex("offset", c.offset).num("length", c.length).text());
+            return;
         }
-        if (!ok || size != file->size) {
-            t.error(path, "read %" PRIu64 " of %" PRIu64 " bytes", size, file->size);
-            return false;
-        }
-        printf("%" PRIu32 " %" PRIu64 " 0x%04" PRIx32 " %s\n", ~r32, size, r16, path);
-        return true;
+        if (want32) printf("%08" PRIx32 " ", c.crc32);
+        if (want16) printf("%04" PRIx32 " ", c.crc16);
+        printf("%" PRIu64 " %s\n", c.length, shown(path).c_str());
     });
+    return EXIT_OK;
 }
+
+constexpr option options[] = {{"--crc32", nullptr, "the CRC-32 only"},
+                              {"--crc16", nullptr, "the CRC-16 only"},
+                              {"--offset", "N", "start at byte N (default 0)"},
+                              {"--length", "N", "N bytes (default: to the end)"},
+                              {nullptr, nullptr, nullptr}};
+
+}  // namespace
+
+extern const command cmd_crc = {"crc", "FILE...", "CRC-32 and CRC-16 in hex, then the length, of each file",
+                                options, 1, -1, outcome::report, run};
 
 }  // namespace kqtool

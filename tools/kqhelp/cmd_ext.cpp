@@ -1,25 +1,30 @@
 // kqhelp ext: which of the two lists each extension is on. The extension is
 // passed as given: the lists hold upper-case extensions with their dot.
-#include "tool.h"
+#include "commands.h"
 
 namespace kqtool {
+namespace {
 
-int cmd_ext(tool &t, int argc, char **argv) {
-    if (argc < 2) {
-        fprintf(stderr, "usage: kqhelp ext EXT...   (upper case, with the dot: .EXE)\n");
-        return EXIT_USAGE;
-    }
-    auto executable = t.slot<ext_in_executable_list_fn>(SLOT_EXT_IN_EXECUTABLE_LIST);
-    auto document = t.slot<ext_in_document_list_fn>(SLOT_EXT_IN_DOCUMENT_LIST);
-    for (int i = 1; i < argc; i++) {
-        const bool on_executable = executable(argv[i]) != 0;
-        const bool on_document = document(argv[i]) != 0;
-        if (!on_executable && !on_document)
-            printf("%s: not listed\n", argv[i]);
+int run(tool &t, const arguments &a) {
+    for (const char *ext : a.operands) {
+        const bool executable = t.call<SLOT_EXT_IN_EXECUTABLE_LIST>(ext) != 0;
+        const bool document = t.call<SLOT_EXT_IN_DOCUMENT_LIST>(ext) != 0;
+        if (executable || document) t.found();
+        if (t.json)
+            t.emit(record(t, nullptr).str("extension", ext).flag("executable", executable)
+                       .flag("document", document).text());
+        else if (!executable && !document)
+            printf("%s: not listed\n", shown(ext).c_str());
         else
-            printf("%s:%s%s\n", argv[i], on_executable ? " executable" : "", on_document ? " document" : "");
+            printf("%s:%s%s\n", shown(ext).c_str(), executable ? " executable" : "", document ? " document" : "");
     }
     return EXIT_OK;
 }
+
+}  // namespace
+
+extern const command cmd_ext = {"ext", "EXT...",
+                                "whether each extension (.EXE: upper case, with its dot) is on the lists",
+                                nullptr, 1, -1, outcome::predicate, run};
 
 }  // namespace kqtool

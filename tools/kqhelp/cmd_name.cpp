@@ -1,17 +1,24 @@
 // kqhelp name: whether each detection name starts with a category prefix.
-#include "tool.h"
+#include "commands.h"
 
 namespace kqtool {
+namespace {
 
-int cmd_name(tool &t, int argc, char **argv) {
-    if (argc < 2) {
-        fprintf(stderr, "usage: kqhelp name NAME...\n");
-        return EXIT_USAGE;
+int run(tool &t, const arguments &a) {
+    for (const char *name : a.operands) {
+        const bool prefix = t.call<SLOT_NAME_HAS_CATEGORY_PREFIX>(name) != 0;
+        if (prefix) t.found();
+        if (t.json)
+            t.emit(record(t, nullptr).str("name", name).flag("category_prefix", prefix).text());
+        else
+            printf("%s: %s\n", shown(name).c_str(), prefix ? "category prefix" : "no category prefix");
     }
-    auto has_prefix = t.slot<name_has_category_prefix_fn>(SLOT_NAME_HAS_CATEGORY_PREFIX);
-    for (int i = 1; i < argc; i++)
-        printf("%s: %s\n", argv[i], has_prefix(argv[i]) ? "category prefix" : "no category prefix");
     return EXIT_OK;
 }
+
+}  // namespace
+
+extern const command cmd_name = {"name", "NAME...", "whether each detection name has a category prefix", nullptr, 1,
+                                 -1, outcome::predicate, run};
 
 }  // namespace kqtool

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "file_reader.h"
-#include "tool.h"
+#include "commands.h"
 
 namespace kqtool {
 namespace {
@@ -30,62 +29,40 @@ bool parse_hex(const char *text, std::string *out) {
     return true;
 }
 
-// Prints "PATH: OFFSET" for every match; false when the search slot failed.
-bool search_file(tool &t, search_buffer_fn search, const std::string &pattern, const char *path, scan_file *file,
+// Reports every match; the file is read in pieces that overlap by m - 1
+// bytes, so a match across a piece boundary is whole in the later piece.
+void search_file(tool &t, search_buffer_fn search, const std::string &pattern, const char *path, scan_file *file,
                  uint32_t handle) {
     const auto m = static_cast<int32_t>(pattern.size());
     const auto *x = reinterpret_cast<const uint8_t *>(pattern.data());
-    std::vector<uint8_t> buffer;
-    uint64_t base = 0;  // file offset of buffer[0]
-    if (!rewind_file(file, handle)) {
-        t.error(path, "seek failed");
-        return false;
-    }
-    while (read_more(file, handle, buffer, kChunk) > 0) {
-        const auto filled = static_cast<int32_t>(buffer.size());
-        int32_t from = 0;
-        while (filled - from >= m) {
-            int32_t r = search(file->ctx, file->instance, buffer.data(), x, m, from, filled - from);
+    std::vector<uint8_t> buffer(kChunk);
+    for (uint64_t base = 0; base < file->size && file->size - base >= uint64_t(m);) {
+        const auto filled = static_cast<int32_t>(std::min<uint64_t>(kChunk, file->size - base));
+        if (!t.read_at(file, handle, base, buffer.data(), uint64_t(filled))) {
+            t.fail(path, "read failed at offset %" PRIu64, base);
+            return;
+        }
+        for (int32_t from = 0; filled - from >= m;) {
+            const int32_t r = search(file->ctx, file->instance, buffer.data(), x, m, from, filled - from);
             if (r == SEARCH_NOT_FOUND) break;
             if (r < 0) {
-                t.error(path, "search failed (%d)", r);
-                return false;
+                t.fail(path, "search failed (%d)", r);
+                return;
             }
-            printf("%s: %" PRIu64 "\n", path, base + static_cast<uint64_t>(from + r));
+            const uint64_t at = base + uint64_t(from + r);
+            t.found();
+            if (t.json) t.emit(record(t, path).hex("offset", at).text());
+            else printf("%s: %" PRIu64 "\n", shown(path).c_str(), at);
             from += r + 1;
         }
-        // The last m - 1 bytes may start a match that ends in the next piece.
-        const int32_t keep = filled < m - 1 ? filled : m - 1;
-        buffer.erase(buffer.begin(), buffer.end() - keep);
-        base += static_cast<uint64_t>(filled - keep);
+        if (base + uint64_t(filled) >= file->size) break;
+        base += uint64_t(filled - (m - 1));
     }
-    return true;
 }
 
-}  // namespace
-
-int cmd_search(tool &t, int argc, char **argv) {
-    static const char usage[] = "usage: kqhelp search [-i] [--scrambled] [--hex] PATTERN FILE...\n";
-    bool nocase = false, scrambled = false, hex = false;
-    int i = 1;
-    for (; i < argc && argv[i][0] == '-' && argv[i][1]; i++) {
-        if (!strcmp(argv[i], "-i")) nocase = true;
-        else if (!strcmp(argv[i], "--scrambled")) scrambled = true;
-        else if (!strcmp(argv[i], "--hex")) hex = true;
-        else if (!strcmp(argv[i], "--")) {
-            i++;
-            break;
-        } else {
-            fputs(usage, stderr);
-            return EXIT_USAGE;
-        }
-    }
-    if (argc - i < 2) {
-        fputs(usage, stderr);
-        return EXIT_USAGE;
-    }
-    std::string pattern = argv[i++];
-    if (hex && !parse_hex(pattern.c_str(), &pattern)) {
+int run(tool &t, const arguments &a) {
+    std::string pattern = a.operands[0];
+    if (a.has("--hex") && !parse_hex(pattern.c_str(), &pattern)) {
         fprintf(stderr, "kqhelp search: --hex wants pairs of hex digits\n");
         return EXIT_USAGE;
     }
@@ -93,21 +70,27 @@ int cmd_search(tool &t, int argc, char **argv) {
         fprintf(stderr, "kqhelp search: the pattern must be 1 to 255 bytes\n");
         return EXIT_USAGE;
     }
-    const int slot = scrambled ? (nocase ? SLOT_SEARCH_BUFFER_SCRAMBLED_NOCASE : SLOT_SEARCH_BUFFER_SCRAMBLED)
-                               : (nocase ? SLOT_SEARCH_BUFFER_NOCASE : SLOT_SEARCH_BUFFER);
-    auto search = t.slot<search_buffer_fn>(slot);
-    int status = EXIT_OK;
-    for (; i < argc; i++) {
-        uint32_t handle = 0;
-        scan_file *file = t.open(argv[i], &handle);
-        if (!file) {
-            status = EXIT_FILE_ERROR;
-            continue;
-        }
-        if (!search_file(t, search, pattern, argv[i], file, handle)) status = EXIT_FILE_ERROR;
-        if (!t.close(file, handle)) status = EXIT_FILE_ERROR;
-    }
-    return status;
+    const bool nocase = a.has("-i"), scrambled = a.has("--scrambled");
+    const search_buffer_fn slot =
+        scrambled ? (nocase ? kqhelp::slot<SLOT_SEARCH_BUFFER_SCRAMBLED_NOCASE>(t.api)
+                            : kqhelp::slot<SLOT_SEARCH_BUFFER_SCRAMBLED>(t.api))
+                  : (nocase ? kqhelp::slot<SLOT_SEARCH_BUFFER_NOCASE>(t.api) : kqhelp::slot<SLOT_SEARCH_BUFFER>(t.api));
+    arguments files = a;
+    files.operands.erase(files.operands.begin());
+    t.for_each_file(files, [&](const char *path, scan_file *file, uint32_t handle) {
+        search_file(t, slot, pattern, path, file, handle);
+    });
+    return EXIT_OK;
 }
+
+constexpr option options[] = {{"-i", nullptr, "ignore ASCII case"},
+                              {"--scrambled", nullptr, "PATTERN is stored scrambled (every byte XOR 0x2F)"},
+                              {"--hex", nullptr, "PATTERN is pairs of hex digits"},
+                              {nullptr, nullptr, nullptr}};
+
+}  // namespace
+
+extern const command cmd_search = {"search", "PATTERN FILE...", "every match offset of a pattern (1-255 bytes)",
+                                   options, 2, -1, outcome::predicate, run};
 
 }  // namespace kqtool

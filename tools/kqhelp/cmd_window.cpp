@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "tool.h"
+#include "commands.h"
 
 namespace kqtool {
 namespace {
@@ -43,34 +43,33 @@ bool parse_offset(const char *text, int64_t *offset) {
     return true;
 }
 
-}  // namespace
-
-int cmd_window(tool &t, int argc, char **argv) {
+int run(tool &t, const arguments &a) {
     int32_t kind = 0;
     int64_t offset = 0;
-    if (argc != 4 || !parse_kind(argv[1], &kind) || !parse_offset(argv[2], &offset)) {
-        fprintf(stderr,
-                "usage: kqhelp window KIND OFFSET FILE\n"
-                "  KIND: at-offset (3), around-offset (4), at-entry-raw (6), at-entry (7),\n"
-                "        around-entry-raw (8), around-entry (9); OFFSET -1 means the entry point\n");
-        return EXIT_USAGE;
-    }
+    if (!parse_kind(a.operands[0], &kind) || !parse_offset(a.operands[1], &offset)) return EXIT_USAGE;
+    const char *path = a.operands[2];
     uint32_t handle = 0;
-    scan_file *file = t.open(argv[3], &handle);
-    if (!file) return EXIT_FILE_ERROR;
+    scan_file *file = t.open(path, &handle);
+    if (!file) return EXIT_OK;
     uint64_t size = 0, position = 0;
-    const uint8_t *data =
-        t.slot<file_get_window_fn>(SLOT_FILE_GET_WINDOW)(file, kind, offset, &size, &position);
-    int status = EXIT_OK;
-    if (data) {
-        printf("%s: kind %d offset %" PRId64 ": size %" PRIu64 ", position %" PRIu64 "\n", argv[3], kind, offset,
-               size, position);
-    } else {
-        t.error(argv[3], "no window of kind %d at offset %" PRId64, kind, offset);
-        status = EXIT_FILE_ERROR;
-    }
-    if (!t.close(file, handle)) status = EXIT_FILE_ERROR;
-    return status;
+    if (!t.call<SLOT_FILE_GET_WINDOW>(file, kind, offset, &size, &position))
+        t.fail(path, "no window of kind %d at offset %" PRId64, kind, offset);
+    else if (t.json)
+        t.emit(record(t, path).num("kind", uint32_t(kind)).str("offset", std::to_string(offset)).num("size", size)
+                   .num("position", position).text());
+    else
+        printf("%s: kind %d offset %" PRId64 ": size %" PRIu64 ", position %" PRIu64 "\n", shown(path).c_str(), kind,
+               offset, size, position);
+    t.close(file, handle);
+    return EXIT_OK;
 }
+
+}  // namespace
+
+extern const command cmd_window = {
+    "window", "KIND OFFSET FILE",
+    "size and position of a 20480-byte window", nullptr, 3, 3, outcome::report, run,
+    "KIND: at-offset (3), around-offset (4), at-entry-raw (6), at-entry (7), around-entry-raw (8) or\n"
+    "around-entry (9); OFFSET -1 is the entry point."};
 
 }  // namespace kqtool

@@ -1,6 +1,6 @@
-// kqhelp: a command-line host for the KQHELP module.
+// kqhelp: a command-line host for the KQHELP module. This file holds the
+// argument conventions and the exit status; tool.cpp the rest of the layer.
 #include <limits.h>
-#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -9,86 +9,114 @@
 
 #include "commands.h"
 
-namespace kqtool {
-
-scan_file *tool::open(const char *path, uint32_t *handle) {
-    *handle = kqhost_open_file(host, path);
-    if (!*handle) {
-        error(nullptr, "%s", kqhost_last_error(host));  // the host's message names the file
-        return nullptr;
-    }
-    scan_file *file = slot<scan_file_create_fn>(SLOT_SCAN_FILE_CREATE)(kqhost_context(host),
-                                                                        kqhost_instance(host), handle);
-    if (!file) {
-        error(path, "the module could not create a scan_file");
-        kqhost_close_file(host, *handle);
-        return nullptr;
-    }
-    return file;
-}
-
-bool tool::close(scan_file *file, uint32_t handle) {
-    slot<scan_file_destroy_fn>(SLOT_SCAN_FILE_DESTROY)(kqhost_context(host), kqhost_instance(host), file);
-    kqhost_close_file(host, handle);
-    if (kqhost_live_blocks(host) == 0) return true;
-    fprintf(stderr, "%s: the module leaked %llu host blocks\n", program,
-            static_cast<unsigned long long>(kqhost_live_blocks(host)));
-    return false;
-}
-
-void tool::error(const char *path, const char *fmt, ...) const {
-    va_list args;
-    va_start(args, fmt);
-    fprintf(stderr, "%s: ", program);
-    if (path) fprintf(stderr, "%s: ", path);
-    vfprintf(stderr, fmt, args);
-    fputc('\n', stderr);
-    va_end(args);
-}
-
-std::string json_string(const char *text) {
-    std::string out = "\"";
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
-        if (*p == '"' || *p == '\\') {
-            out += '\\';
-            out += static_cast<char>(*p);
-        } else if (*p < 0x20 || *p >= 0x7F) {
-            char esc[8];
-            snprintf(esc, sizeof esc, "\\u%04x", *p);
-            out += esc;
-        } else {
-            out += static_cast<char>(*p);
-        }
-    }
-    return out + "\"";
-}
-
-bool parse_u64(const char *text, uint64_t *out) {
-    if (!text || !*text || *text == '-') return false;
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long v = strtoull(text, &end, 0);
-    if (errno || *end) return false;
-    *out = v;
-    return true;
-}
-
-}  // namespace kqtool
-
 namespace {
 
+using namespace kqtool;
+
+// Options every subcommand takes.
+constexpr option common_options[] = {
+    {"--json", nullptr, "one JSON object per line (JSON Lines)"},
+    {"--help", nullptr, "this help on standard output"},
+    {nullptr, nullptr, nullptr},
+};
+
+const char *exit_text(outcome style) {
+    switch (style) {
+    case outcome::predicate: return "0 something found, 1 nothing found, 2 an error (as grep)";
+    case outcome::scanner: return "0 nothing found, 1 something found, 2 an error";
+    default: return "0 every input handled, 1 an input could not be handled, 2 a usage error";
+    }
+}
+
 void usage(FILE *out) {
-    size_t n = 0;
-    const kqtool::command *cmds = kqtool::commands(&n);
     fprintf(out,
-            "usage: kqhelp [--module PATH] COMMAND [ARGS...]\n"
-            "       kqhelp --help | --version\n\n"
+            "usage: kqhelp [--module PATH] COMMAND [OPTIONS] [--] OPERANDS...\n"
+            "       kqhelp --help | --version | COMMAND --help\n\n"
             "Runs the KQHELP module through the reference host.\n"
-            "The module is PATH, else $KQHELP_MODULE, else libkqhelp.so beside this program.\n\n"
+            "The module is PATH, else $KQHELP_MODULE, else libkqhelp.so beside this program,\n"
+            "else the installed module.\n"
+            "Options go anywhere before `--`; a FILE of `-` is standard input.\n\n"
             "commands:\n");
-    for (size_t i = 0; i < n; i++) {
-        std::string left = std::string(cmds[i].name) + " " + cmds[i].usage;
-        fprintf(out, "  %-46s %s\n", left.c_str(), cmds[i].summary);
+    for (const command *c : all_commands()) {
+        std::string left = std::string(c->name) + " " + c->operands;
+        fprintf(out, "  %-30s %s\n", left.c_str(), c->summary);
+    }
+}
+
+void print_options(FILE *out, const option *options) {
+    for (const option *o = options; o && o->name; o++) {
+        std::string left = std::string(o->name) + (o->value ? std::string(" ") + o->value : "");
+        fprintf(out, "  %-20s %s\n", left.c_str(), o->help);
+    }
+}
+
+void command_usage(FILE *out, const command &c) {
+    fprintf(out, "usage: kqhelp %s [OPTIONS] [--] %s\n%s\n", c.name, c.operands, c.summary);
+    if (c.notes) fprintf(out, "%s\n", c.notes);
+    fputs("\noptions:\n", out);
+    print_options(out, c.options);
+    print_options(out, common_options);
+    fprintf(out, "\nexit status: %s\n", exit_text(c.style));
+}
+
+const option *find_option(const command &c, std::string_view name) {
+    for (const option *table : {c.options, common_options})
+        for (const option *o = table; o && o->name; o++)
+            if (name == o->name) return o;
+    return nullptr;
+}
+
+// Splits argv into options and operands. 0 to go on, else an exit status.
+int parse(const command &c, int argc, char **argv, arguments *a) {
+    bool options_end = false;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        // "-" is standard input and "-1" a number, never options.
+        if (options_end || arg[0] != '-' || !arg[1] || (arg[1] >= '0' && arg[1] <= '9')) {
+            a->operands.push_back(arg);
+            continue;
+        }
+        if (!strcmp(arg, "--")) {
+            options_end = true;
+            continue;
+        }
+        const char *eq = strchr(arg, '=');
+        std::string_view name = eq ? std::string_view(arg, size_t(eq - arg)) : std::string_view(arg);
+        const option *o = find_option(c, name);
+        if (!o || (eq && !o->value)) {
+            fprintf(stderr, "kqhelp %s: unknown option '%s'\n", c.name, shown(arg).c_str());
+            command_usage(stderr, c);
+            return EXIT_USAGE;
+        }
+        if (!strcmp(o->name, "--help")) {
+            command_usage(stdout, c);
+            return fflush(stdout) == 0 && !ferror(stdout) ? -1 : EXIT_FILE_ERROR;
+        }
+        const char *value = nullptr;
+        if (o->value) {
+            value = eq ? eq + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+            if (!value) {
+                fprintf(stderr, "kqhelp %s: %s needs a value\n", c.name, o->name);
+                command_usage(stderr, c);
+                return EXIT_USAGE;
+            }
+        }
+        a->given.emplace_back(o->name, value);
+    }
+    const int n = int(a->operands.size());
+    if (n < c.min_operands || (c.max_operands >= 0 && n > c.max_operands)) {
+        fprintf(stderr, "kqhelp %s: %s\n", c.name, n < c.min_operands ? "missing operand" : "too many operands");
+        command_usage(stderr, c);
+        return EXIT_USAGE;
+    }
+    return 0;
+}
+
+int exit_status(outcome style, bool error, bool found) {
+    switch (style) {
+    case outcome::predicate: return error ? 2 : found ? 0 : 1;
+    case outcome::scanner: return error ? 2 : found ? 1 : 0;
+    default: return error ? EXIT_FILE_ERROR : EXIT_OK;
     }
 }
 
@@ -100,7 +128,12 @@ std::string default_module_path() {
     self[n] = 0;
     std::string dir(self);
     dir = dir.substr(0, dir.rfind('/'));
-    return dir + "/libkqhelp.so";
+    std::string beside = dir + "/libkqhelp.so";
+#ifdef KQHELP_INSTALLED_MODULE
+    // An installed tool: the module is in the library folder, relative to bin.
+    if (access(beside.c_str(), F_OK) != 0) return dir + "/" KQHELP_INSTALLED_MODULE;
+#endif
+    return beside;
 }
 
 }  // namespace
@@ -111,43 +144,52 @@ int main(int argc, char **argv) {
     for (; i < argc && argv[i][0] == '-'; i++) {
         if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
             usage(stdout);
-            return kqtool::EXIT_OK;
+            return EXIT_OK;
         } else if (!strcmp(argv[i], "--version")) {
             printf("kqhelp 8.1.1.2\n");
-            return kqtool::EXIT_OK;
+            return EXIT_OK;
         } else if (!strcmp(argv[i], "--module") && i + 1 < argc) {
             module_path = argv[++i];
         } else {
-            fprintf(stderr, "kqhelp: unknown option %s\n", argv[i]);
+            fprintf(stderr, "kqhelp: unknown option %s\n", shown(argv[i]).c_str());
             usage(stderr);
-            return kqtool::EXIT_USAGE;
+            return EXIT_USAGE;
         }
     }
     if (i >= argc) {
         usage(stderr);
-        return kqtool::EXIT_USAGE;
+        return EXIT_USAGE;
     }
-    size_t n = 0;
-    const kqtool::command *cmds = kqtool::commands(&n);
-    const kqtool::command *cmd = nullptr;
-    for (size_t c = 0; c < n; c++)
-        if (!strcmp(cmds[c].name, argv[i])) cmd = &cmds[c];
+    const command *cmd = nullptr;
+    for (const command *c : all_commands())
+        if (!strcmp(c->name, argv[i])) cmd = c;
     if (!cmd) {
-        fprintf(stderr, "kqhelp: unknown command '%s'\n", argv[i]);
+        fprintf(stderr, "kqhelp: unknown command '%s'\n", shown(argv[i]).c_str());
         usage(stderr);
-        return kqtool::EXIT_USAGE;
+        return EXIT_USAGE;
     }
+    arguments args;
+    if (int status = parse(*cmd, argc - i, argv + i, &args)) return status < 0 ? EXIT_OK : status;
     if (module_path.empty()) module_path = default_module_path();
 
-    kqtool::tool t;
+    run_state state;
+    tool t;
+    t.cmd = cmd;
+    t.json = args.has("--json");
+    t.state = &state;
     t.host = kqhost_create();
     if (kqhost_load_module(t.host, module_path.c_str()) != 0) {
-        fprintf(stderr, "kqhelp: %s\n", kqhost_last_error(t.host));
+        fprintf(stderr, "kqhelp: %s\n", shown(kqhost_last_error(t.host)).c_str());
         kqhost_destroy(t.host);
-        return kqtool::EXIT_FILE_ERROR;
+        return cmd->style == outcome::report ? EXIT_FILE_ERROR : 2;
     }
     t.api = kqhost_api(t.host);
-    int status = cmd->run(t, argc - i, argv + i);
+    const int status = cmd->run(t, args);
+    if (fflush(stdout) != 0 || ferror(stdout)) t.fail(nullptr, "write error on standard output: %s", strerror(errno));
     kqhost_destroy(t.host);
-    return status;
+    if (status == EXIT_USAGE) {
+        command_usage(stderr, *cmd);
+        return EXIT_USAGE;
+    }
+    return exit_status(cmd->style, state.error, state.found);
 }

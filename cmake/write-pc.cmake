@@ -1,0 +1,12 @@
+# Writes kqhelp.pc for the prefix being installed to (run by cmake --install).
+foreach(kq_dir libdir includedir)
+  string(TOUPPER "KQHELP_${kq_dir}" kq_var)
+  if(IS_ABSOLUTE "${${kq_var}}")
+    set(${kq_dir} "${${kq_var}}")
+  else()
+    set(${kq_dir} "\${prefix}/${${kq_var}}")
+  endif()
+endforeach()
+configure_file("${KQHELP_PC_IN}" "${KQHELP_PC_OUT}" @ONLY)
+string(REPLACE "\${prefix}" "${CMAKE_INSTALL_PREFIX}" kq_pc_dir "${libdir}/pkgconfig")
+file(INSTALL "${KQHELP_PC_OUT}" DESTINATION "${kq_pc_dir}")
