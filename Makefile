@@ -4,7 +4,7 @@ SHELL := /bin/bash
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all bootstrap i386 x86_64 asan demo test asan-test tsan-test bench bench-i386 clean fuzz-% fuzz-all
+.PHONY: all bootstrap i386 x86_64 asan demo test asan-test tsan-test bench clean fuzz-% fuzz-all
 
 all: i386
 
@@ -53,11 +53,10 @@ tsan-test: bootstrap
 	cmake --build --preset x86_64-tsan -j $(JOBS)
 	ctest --preset x86_64-tsan
 
+# The i386 build when this kernel runs i386 programs natively, else x86_64 (scripts/bench).
 bench:
 	@scripts/bootstrap bench
-	@[ -f build/bench/build.ninja ] || cmake --preset bench >/dev/null
-	cmake --build --preset bench -j $(JOBS)
-	scripts/run-benchmarks build/bench
+	@JOBS=$(JOBS) scripts/bench
 
 # make fuzz-NAME [FUZZ_SECONDS=N]: runs fuzz/NAME_fuzzer for that long on its corpus.
 fuzz-%:
@@ -73,12 +72,6 @@ fuzz-all:
 
 clean:
 	rm -rf build
-
-bench-i386:
-	@scripts/bootstrap bench-i386
-	@[ -f build/bench-i386/build.ninja ] || cmake --preset bench-i386 >/dev/null
-	cmake --build --preset bench-i386 -j $(JOBS)
-	scripts/run-benchmarks build/bench-i386
 
 # make install PREFIX=DIR, make package, make consumer-test.
 include mk/install.mk

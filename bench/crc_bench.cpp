@@ -1,12 +1,15 @@
-// CRC-32 of the module (slot 54, and its table kernel alone) against zlib's
-// crc32, side by side over the same buffers.
+// CRC-32 (slot 54) against zlib's crc32 and CRC-16 (slot 55) against a
+// straightforward byte-table CRC-16, over the same random buffers. The
+// "-portable" groups are the table kernels alone, the path of processors
+// without carry-less multiplication.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
-#include "checksum/crc32.h"
+#include "checksum/crc_kernels.h"
 #include "module/slots.h"
 
 namespace {
@@ -18,28 +21,51 @@ std::vector<uint8_t> random_bytes(size_t n) {
     return v;
 }
 
-void BM_crc32_update(benchmark::State &state) {
-    auto data = random_bytes(state.range(0));
-    for (auto _ : state)
-        benchmark::DoNotOptimize(crc32_update(0xFFFFFFFFu, data.data(), static_cast<uint32_t>(data.size())));
-    state.SetBytesProcessed(state.iterations() * state.range(0));
+// The CRC-16 every textbook gives: one lookup in a 256-entry table per byte.
+struct byte_table_crc16 {
+    uint16_t table[256];
+    byte_table_crc16() {
+        for (unsigned b = 0; b < 256; b++) {
+            unsigned r = b << 8;
+            for (int k = 0; k < 8; k++) r = (r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1;
+            table[b] = static_cast<uint16_t>(r);
+        }
+    }
+    uint32_t operator()(uint32_t crc, const uint8_t *p, size_t n) const {
+        uint32_t r = crc & 0xFFFF;
+        for (size_t i = 0; i < n; i++) r = ((r << 8) & 0xFFFF) ^ table[r >> 8] ^ p[i];
+        return r;
+    }
+};
+const byte_table_crc16 kByteTableCrc16;
+
+template <class Fn> void add(const std::string &name, size_t size, Fn fn) {
+    benchmark::RegisterBenchmark(name.c_str(), [size, fn](benchmark::State &state) {
+        const std::vector<uint8_t> data = random_bytes(size);
+        for (auto _ : state) benchmark::DoNotOptimize(fn(data.data(), data.size()));
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+    });
 }
 
-void BM_crc32_sliced(benchmark::State &state) {
-    auto data = random_bytes(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(kq::crc32_sliced(0xFFFFFFFFu, data.data(), data.size()));
-    state.SetBytesProcessed(state.iterations() * state.range(0));
+int register_all() {
+    const struct {
+        const char *name;
+        size_t size;
+    } sizes[] = {{"4k", 4 << 10}, {"64k", 64 << 10}, {"1m", 1 << 20}};
+    for (const auto &s : sizes) {
+        const std::string c = std::string("/") + s.name + "/";
+        add("crc32" + c + "kqhelp", s.size, [](const uint8_t *p, size_t n) { return crc32_update(~0u, p, uint32_t(n)); });
+        add("crc32" + c + "peer:zlib", s.size, [](const uint8_t *p, size_t n) { return crc32(0, p, uInt(n)); });
+        add("crc32-portable" + c + "kqhelp", s.size, [](const uint8_t *p, size_t n) { return kq::crc32_sliced(~0u, p, n); });
+        add("crc32-portable" + c + "peer:zlib", s.size, [](const uint8_t *p, size_t n) { return crc32(0, p, uInt(n)); });
+        add("crc16" + c + "kqhelp", s.size, [](const uint8_t *p, size_t n) { return crc16_update(0, p, uint32_t(n)); });
+        add("crc16" + c + "peer:byte-table", s.size, [](const uint8_t *p, size_t n) { return kByteTableCrc16(0, p, n); });
+        add("crc16-portable" + c + "kqhelp", s.size, [](const uint8_t *p, size_t n) { return kq::crc16_sliced(0, p, n); });
+        add("crc16-portable" + c + "peer:byte-table", s.size,
+            [](const uint8_t *p, size_t n) { return kByteTableCrc16(0, p, n); });
+    }
+    return 0;
 }
-
-void BM_zlib_crc32(benchmark::State &state) {
-    auto data = random_bytes(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(crc32(0, data.data(), static_cast<uInt>(data.size())));
-    state.SetBytesProcessed(state.iterations() * state.range(0));
-}
-
-#define SIZES ->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20)
-BENCHMARK(BM_crc32_update) SIZES;
-BENCHMARK(BM_crc32_sliced) SIZES;
-BENCHMARK(BM_zlib_crc32) SIZES;
+const int kRegistered = register_all();
 
 }  // namespace

@@ -1,6 +1,6 @@
 // CRC-32 of IEEE 802.3 as a raw register update (slot 54), with the table
 // kernels; the carry-less multiplication kernel is in crc32_clmul.cpp.
-#include "checksum/crc32.h"
+#include "checksum/crc_kernels.h"
 
 #include <string.h>
 

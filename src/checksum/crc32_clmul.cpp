@@ -5,7 +5,7 @@
 // the byte tables, which saves the Barrett reduction.
 #include <immintrin.h>
 
-#include "checksum/crc32.h"
+#include "checksum/crc_kernels.h"
 #include "checksum/crc_tables.h"
 #include "module/cpu_features.h"
 

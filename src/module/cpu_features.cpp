@@ -7,35 +7,39 @@ namespace {
 
 inline constexpr unsigned kKnown = 1u << 0;
 inline constexpr unsigned kSse2 = 1u << 1;
-inline constexpr unsigned kPclmul = 1u << 2;
-inline constexpr unsigned kAvx2 = 1u << 3;
+inline constexpr unsigned kSsse3 = 1u << 2;
+inline constexpr unsigned kPclmul = 1u << 3;
+inline constexpr unsigned kAvx2 = 1u << 4;
+
+// The register state the system saves on a context switch (XCR0): bits 1 and
+// 2 are the SSE and the AVX halves. AVX2 code without them would fault.
+unsigned long long saved_state() {
+    unsigned lo, hi;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    return (static_cast<unsigned long long>(hi) << 32) | lo;
+}
+
+unsigned ask_cpu() {
+    unsigned a = 0, b = 0, c = 0, d = 0, f = kKnown;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(d & bit_SSE2)) return f;
+    f |= kSse2;
+    if (!(c & bit_SSSE3)) return f;
+    f |= kSsse3;
+    if (c & bit_PCLMUL) f |= kPclmul;
+    const bool ymm_saved = (c & bit_OSXSAVE) && (c & bit_AVX) && (saved_state() & 6) == 6;
+    if (ymm_saved && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2)) f |= kAvx2;
+    return f;
+}
 
 // Two threads asking at once compute the same word, so a relaxed atomic is
 // enough; this is the module's only writable static and holds no state of
 // any caller.
 unsigned features_word = 0;
 
-unsigned xcr0() {
-    unsigned lo, hi;
-    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-    return lo;
-}
-
 unsigned features() {
     unsigned f = __atomic_load_n(&features_word, __ATOMIC_RELAXED);
     if (!(f & kKnown)) {
-        unsigned a = 0, b = 0, c = 0, d = 0;
-        f = kKnown;
-        if (__get_cpuid(1, &a, &b, &c, &d)) {
-            if (d & bit_SSE2) f |= kSse2;
-            if ((d & bit_SSE2) && (c & bit_PCLMUL)) f |= kPclmul;
-            // AVX2 needs the processor's support and the system's: it must
-            // save the vector registers' upper halves (XCR0 bits 1 and 2).
-            if ((c & bit_OSXSAVE) && (c & bit_AVX) && (xcr0() & 6) == 6 && __get_cpuid_max(0, nullptr) >= 7) {
-                __cpuid_count(7, 0, a, b, c, d);
-                if (b & bit_AVX2) f |= kAvx2;
-            }
-        }
+        f = ask_cpu();
         __atomic_store_n(&features_word, f, __ATOMIC_RELAXED);
     }
     return f;
@@ -51,8 +55,8 @@ bool cpu_has_sse2() {
 #endif
 }
 
+bool cpu_has_ssse3() { return (features() & kSsse3) != 0; }
 bool cpu_has_pclmul() { return (features() & kPclmul) != 0; }
-
 bool cpu_has_avx2() { return (features() & kAvx2) != 0; }
 
 }  // namespace kq

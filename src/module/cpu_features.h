@@ -6,7 +6,8 @@
 namespace kq {
 
 bool cpu_has_sse2();
-bool cpu_has_pclmul();  // carry-less multiplication (with SSE2)
-bool cpu_has_avx2();    // AVX2, with the system saving the 256-bit registers
+bool cpu_has_ssse3();   // byte shuffles (with SSE2)
+bool cpu_has_pclmul();  // carry-less multiplication (with SSSE3)
+bool cpu_has_avx2();    // 256-bit integer vectors, and the system saves their registers
 
 }  // namespace kq

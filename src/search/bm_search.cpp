@@ -1,22 +1,20 @@
-// The Boyer-Moore search kernels. Each compares the window right to left and
-// moves it by the larger of the good-suffix and bad-character shifts. Before
-// the full comparison a tight loop skips windows whose last byte already
-// differs, by the bad-character distance of that byte: a shift the full rule
-// would also allow, so the first occurrence found is the same.
+// The search kernels. A search runs in two stages:
 //
-// Where the processor has SSE2, a candidate scan goes first: it tests the
-// first and the last pattern byte for sixteen windows at once and verifies
-// only the windows where both fit, in order, so it finds the same leftmost
-// occurrence. When verifications cost more than the scan gains (texts that
-// repeat the pattern's ends everywhere) it hands the rest of the text to the
-// Boyer-Moore loop, which keeps the search linear.
-//
-// Long patterns go through a pair scan instead: a window moves by what its
-// last two text bytes allow (the distance to the rightmost earlier pair of the
-// pattern with the same hash, up to m - 1), so most of the text is never read.
-// It hands over to the Boyer-Moore loop in the same way when verifications
-// grow too expensive.
-#include <emmintrin.h>
+// 1. A scan that needs no tables. Patterns under kPairScanMinLength bytes
+//    take a candidate scan where the processor has vectors (SSE2, AVX2): the
+//    first and the last pattern byte are tested for 16 or 32 windows at once
+//    and only the windows where both fit are verified, in order, so the first
+//    occurrence found is the leftmost. Longer patterns take a pair scan: a
+//    window whose last two text bytes occur nowhere in the pattern moves by
+//    m - 1 (a fixed stride, so the processor can run ahead of the loads), any
+//    other moves to align the rightmost pattern pair with the same hash, and
+//    a window whose last pair fits is verified whole.
+// 2. The Boyer-Moore loop (good-suffix and bad-character shifts, with a skip
+//    loop on the window's last byte), which keeps the search linear. A scan
+//    hands the rest of the text over to it when verifications cost more than
+//    twice the text already covered plus 4 KiB (texts that repeat the
+//    pattern's ends everywhere); without vectors short patterns start there.
+#include <immintrin.h>
 #include <string.h>
 
 #include "module/cpu_features.h"
@@ -43,38 +41,92 @@ struct nocase {
 };
 
 struct scan_result {
-    bool done;      // result is the answer
+    bool done;      // value is the answer
     int32_t value;  // the answer, or the window where Boyer-Moore goes on
 };
 
-template <class Cmp>
-__attribute__((target("sse2"))) scan_result candidate_scan(const uint8_t *x, int32_t m, const uint8_t *y,
-                                                            int32_t n) {
-    const uint8_t first = x[0], tail = x[m - 1];
-    const __m128i first_v = _mm_set1_epi8(static_cast<char>(first));
-    const __m128i tail_v = _mm_set1_epi8(static_cast<char>(tail));
-    const __m128i first_or = _mm_set1_epi8(static_cast<char>(Cmp::fold_bits(first)));
-    const __m128i tail_or = _mm_set1_epi8(static_cast<char>(Cmp::fold_bits(tail)));
-    // Windows j..j+15 need y[j..j+15] and y[j+m-1..j+m+14].
-    const int64_t last_block = static_cast<int64_t>(n) - m - 15;
-    int64_t work = 0;  // bytes compared in verifications
-    int32_t j = 0;
-    for (; j <= last_block; j += 16) {
-        __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + j)), first_or);
-        __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + j + m - 1)), tail_or);
-        unsigned mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first_v), _mm_cmpeq_epi8(b, tail_v))));
-        while (mask) {
-            const int32_t w = j + __builtin_ctz(mask);
-            mask &= mask - 1;
-            int32_t i = 1;
-            while (i < m - 1 && Cmp::same(x[i], y[w + i])) i++;
-            if (i >= m - 1) return {true, w};
-            work += i;
-            if (work > 2 * static_cast<int64_t>(w) + 4096) return {false, w};
+// Verification of candidate windows, shared by the scans; counts the bytes
+// compared against the budget.
+template <class Cmp> struct verifier {
+    const uint8_t *x;
+    int32_t m;
+    const uint8_t *y;
+    int64_t work = 0;
+
+    // Window w fits at its first and last byte. true: stop with *r.
+    bool check(int32_t w, scan_result *r) {
+        int32_t i = 1;
+        while (i < m - 1 && Cmp::same(x[i], y[w + i])) i++;
+        if (i >= m - 1) {
+            *r = {true, w};
+            return true;
         }
+        work += i;
+        if (work > 2 * static_cast<int64_t>(w) + 4096) {
+            *r = {false, w};
+            return true;
+        }
+        return false;
     }
-    return {false, j};
+    // The windows j + bit of mask, leftmost first.
+    bool check_mask(int32_t j, uint32_t mask, scan_result *r) {
+        for (; mask; mask &= mask - 1)
+            if (check(j + __builtin_ctz(mask), r)) return true;
+        return false;
+    }
+    // Windows from..n - m one by one: the few a vector block cannot cover.
+    scan_result finish(int32_t from, int32_t n) {
+        scan_result r{true, -1};
+        const uint8_t first = x[0], tail = x[m - 1];
+        for (int32_t w = from; w <= n - m; w++)
+            if (Cmp::same(first, y[w]) && Cmp::same(tail, y[w + m - 1]) && check(w, &r)) return r;
+        return {true, -1};
+    }
+};
+
+template <class Cmp>
+__attribute__((target("sse2"))) scan_result candidate_scan_sse2(const uint8_t *x, int32_t m, const uint8_t *y,
+                                                                 int32_t n) {
+    verifier<Cmp> v{x, m, y};
+    const __m128i first = _mm_set1_epi8(static_cast<char>(x[0]));
+    const __m128i tail = _mm_set1_epi8(static_cast<char>(x[m - 1]));
+    const __m128i first_or = _mm_set1_epi8(static_cast<char>(Cmp::fold_bits(x[0])));
+    const __m128i tail_or = _mm_set1_epi8(static_cast<char>(Cmp::fold_bits(x[m - 1])));
+    const uint8_t *ends = y + m - 1;
+    // Windows j..j+15 need y[j..j+15] and y[j+m-1..j+m+14].
+    const int32_t last_block = n - m - 15;
+    int32_t j = 0;
+    scan_result r;
+    for (; j <= last_block; j += 16) {
+        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + j)), first_or);
+        const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(ends + j)), tail_or);
+        const uint32_t mask = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, tail))));
+        if (mask && v.check_mask(j, mask, &r)) return r;
+    }
+    return v.finish(j, n);
+}
+
+template <class Cmp>
+__attribute__((target("avx2"))) scan_result candidate_scan_avx2(const uint8_t *x, int32_t m, const uint8_t *y,
+                                                                 int32_t n) {
+    verifier<Cmp> v{x, m, y};
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(x[0]));
+    const __m256i tail = _mm256_set1_epi8(static_cast<char>(x[m - 1]));
+    const __m256i first_or = _mm256_set1_epi8(static_cast<char>(Cmp::fold_bits(x[0])));
+    const __m256i tail_or = _mm256_set1_epi8(static_cast<char>(Cmp::fold_bits(x[m - 1])));
+    const uint8_t *ends = y + m - 1;
+    const int32_t last_block = n - m - 31;
+    int32_t j = 0;
+    scan_result r;
+    for (; j <= last_block; j += 32) {
+        const __m256i a = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(y + j)), first_or);
+        const __m256i b = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(ends + j)), tail_or);
+        const uint32_t mask = static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, tail))));
+        if (mask && v.check_mask(j, mask, &r)) return r;
+    }
+    return v.finish(j, n);
 }
 
 // 4096 buckets: few enough to clear quickly, enough that the pairs of a
@@ -84,31 +136,36 @@ inline unsigned pair_hash(uint8_t a, uint8_t b) { return ((a << 4) ^ b) & (kPair
 
 template <class Cmp>
 scan_result pair_scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n) {
-    // shift[h]: for the rightmost pattern pair x[k-1..k] (k < m - 1) with hash
-    // h, m - 1 - k; m - 1 where none. Collisions only shorten shifts.
-    uint8_t shift[kPairBuckets];
-    memset(shift, m - 1, sizeof shift);
-    for (int32_t k = 1; k < m - 1; k++) shift[pair_hash(x[k - 1], x[k])] = static_cast<uint8_t>(m - 1 - k);
+    // end[h]: k + 1 for the rightmost pattern pair x[k-1..k] with hash h, 0
+    // where none. Collisions only shorten moves.
+    uint8_t end[kPairBuckets];
+    memset(end, 0, sizeof end);
+    for (int32_t k = 1; k < m; k++) end[pair_hash(x[k - 1], x[k])] = static_cast<uint8_t>(k + 1);
+    // After a failed verification: to the next pair left with the last pair's hash.
     const unsigned last = pair_hash(x[m - 2], x[m - 1]);
-    const int32_t after_mismatch = shift[last];  // where the last pair's hash recurs
-    shift[last] = 0;
-    int64_t work = 0;
-    int32_t j = 0;
-    while (j <= n - m) {
-        const int32_t e = j + m - 1;
-        const int32_t s = shift[pair_hash(Cmp::fold(y[e - 1]), Cmp::fold(y[e]))];
-        if (s) {
-            j += s;
+    int32_t after_mismatch = m - 1;
+    for (int32_t k = m - 2; k >= 1; k--)
+        if (pair_hash(x[k - 1], x[k]) == last) {
+            after_mismatch = m - 1 - k;
+            break;
+        }
+    verifier<Cmp> v{x, m, y};
+    const uint32_t size = static_cast<uint32_t>(n), stride = static_cast<uint32_t>(m - 1);
+    uint32_t e = stride;  // the window's last byte; unsigned: e + stride cannot wrap
+    scan_result r;
+    for (;;) {
+        uint32_t t = 0;
+        while (e < size && (t = end[pair_hash(Cmp::fold(y[e - 1]), Cmp::fold(y[e]))]) == 0) e += stride;
+        if (e >= size) return {true, -1};
+        if (t != static_cast<uint32_t>(m)) {
+            e += m - t;
             continue;
         }
-        int32_t i = 0;
-        while (i < m && Cmp::same(x[i], y[j + i])) i++;
-        if (i == m) return {true, j};
-        work += i + 1;
-        if (work > 2 * static_cast<int64_t>(j) + 4096) return {false, j};
-        j += after_mismatch;
+        const int32_t j = static_cast<int32_t>(e - stride);
+        if (Cmp::same(x[0], y[j]) && Cmp::same(x[m - 1], y[e]) && v.check(j, &r)) return r;
+        v.work++;
+        e += after_mismatch;
     }
-    return {true, -1};
 }
 
 // The Boyer-Moore loop from window j on.
@@ -133,41 +190,23 @@ int32_t bm_loop(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const 
     }
 }
 
-template <class Cmp>
-int32_t kernel(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
-               const int32_t *bad_char) {
-    if (n - m < 0) return -1;
-    int32_t j = 0;
-    if (m >= kPairScanMinLength) {
-        scan_result r = pair_scan<Cmp>(x, m, y, n);
-        if (r.done) return r.value;
-        j = r.value;
-    } else if (cpu_has_sse2()) {
-        scan_result r = candidate_scan<Cmp>(x, m, y, n);
-        if (r.done) return r.value;
-        j = r.value;
-    }
-    return bm_loop<Cmp>(x, m, y, n, good_suffix, bad_char, j);
+template <class Cmp> scan_result scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, vector_unit unit) {
+    if (n - m < 0) return {true, -1};
+    if (m >= kPairScanMinLength) return pair_scan<Cmp>(x, m, y, n);
+    if (unit == vector_unit::avx2) return candidate_scan_avx2<Cmp>(x, m, y, n);
+    if (unit == vector_unit::sse2) return candidate_scan_sse2<Cmp>(x, m, y, n);
+    return {false, 0};
 }
 
 }  // namespace
 
-int32_t bm_search(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
-                  const int32_t *bad_char) {
-    return kernel<exact>(x, m, y, n, good_suffix, bad_char);
+vector_unit best_vector_unit() {
+    return cpu_has_avx2() ? vector_unit::avx2 : cpu_has_sse2() ? vector_unit::sse2 : vector_unit::none;
 }
 
-int32_t bm_search_nocase(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const int32_t *good_suffix,
-                         const int32_t *bad_char) {
-    return kernel<nocase>(x, m, y, n, good_suffix, bad_char);
-}
-
-bool bm_pair_scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, bool fold_case, int32_t *at) {
-    if (n - m < 0) {
-        *at = -1;
-        return true;
-    }
-    scan_result r = fold_case ? pair_scan<nocase>(x, m, y, n) : pair_scan<exact>(x, m, y, n);
+bool bm_scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, bool fold_case, vector_unit unit,
+             int32_t *at) {
+    const scan_result r = fold_case ? scan<nocase>(x, m, y, n, unit) : scan<exact>(x, m, y, n, unit);
     *at = r.value;
     return r.done;
 }

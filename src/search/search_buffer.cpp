@@ -61,22 +61,14 @@ int32_t search_region(host_context *ctx, uint32_t instance, const uint8_t *buffe
     }
 
     const uint8_t *text = buffer + offset;
+    // Most searches are answered by the scan, which needs no tables: they
+    // are built only when it hands over.
     int32_t start = 0;
-    // A long pattern is mostly answered by the pair scan, which needs no
-    // tables: they are built only when it hands over.
-    if (m >= kq::kPairScanMinLength) {
-        if (kq::bm_pair_scan(x, m, text, length, folds_case(Form), &start)) return start;
-        kq::bm_good_suffix_table(x, m, good_suffix.get<int32_t>(), suffix_len.get<int32_t>());
-        kq::bm_bad_char_table(x, m, bad_char.get<int32_t>());
-        return kq::bm_search_from(x, m, text, length, good_suffix.get<int32_t>(), bad_char.get<int32_t>(),
-                                  folds_case(Form), start);
-    }
+    if (kq::bm_scan(x, m, text, length, folds_case(Form), kq::best_vector_unit(), &start)) return start;
     kq::bm_good_suffix_table(x, m, good_suffix.get<int32_t>(), suffix_len.get<int32_t>());
     kq::bm_bad_char_table(x, m, bad_char.get<int32_t>());
-    if constexpr (folds_case(Form))
-        return kq::bm_search_nocase(x, m, text, length, good_suffix.get<int32_t>(), bad_char.get<int32_t>());
-    else
-        return kq::bm_search(x, m, text, length, good_suffix.get<int32_t>(), bad_char.get<int32_t>());
+    return kq::bm_search_from(x, m, text, length, good_suffix.get<int32_t>(), bad_char.get<int32_t>(),
+                              folds_case(Form), start);
 }
 
 }  // namespace

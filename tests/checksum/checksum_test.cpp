@@ -5,24 +5,12 @@
 #include <functional>
 #include <random>
 
+#include "checksum/crc16_model.h"
 #include "support/fault_walks.h"
 #include "support/module_fixture.h"
 
 namespace kqtest {
 namespace {
-
-// The augmented CRC-16 rule, bit by bit: each data bit is shifted into the
-// low end of the register, the register's top bit decides the reduction.
-uint32_t crc16_bitwise(uint32_t reg, const uint8_t *p, size_t n) {
-    reg &= 0xFFFF;
-    for (size_t k = 0; k < n; k++)
-        for (int bit = 7; bit >= 0; bit--) {
-            const uint32_t top = reg & 0x8000;
-            reg = ((reg << 1) | ((p[k] >> bit) & 1)) & 0xFFFF;
-            if (top) reg ^= 0x1021;
-        }
-    return reg;
-}
 
 TEST_F(ModuleTest, CrcSlotsAgreeWithModelsInPieces) {
     const uint8_t digits[] = "123456789", zeros[2] = {0, 0};
