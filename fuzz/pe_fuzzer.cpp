@@ -5,13 +5,10 @@
 
 #include <initializer_list>
 
+#include "common/bounds.h"
 #include "linked_host.h"
 
-namespace {
-
-uint32_t le32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
-
-}  // namespace
+using kq::load_le32;
 
 // Under qemu-i386 the 32-bit address space is tight: a small quarantine
 // keeps ASan's allocator from running out of it; leaks are counted by the
@@ -41,15 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (ne) for (int i = 0; i < 64; i++) sink ^= ne[i];
     if (s32 && (n32 == 0 || n32 > 256)) abort();
     if (s64 && (n64 == 0 || n64 > 256)) abort();
-    if (s32) for (uint32_t i = 0; i < n32 * 40; i++) sink ^= s32[i];
-    if (s64) for (uint32_t i = 0; i < n64 * 40; i++) sink ^= s64[i];
+    if (s32) for (uint32_t i = 0; i < n32 * PE_SECTION_HEADER_SIZE; i++) sink ^= s32[i];
+    if (s64) for (uint32_t i = 0; i < n64 * PE_SECTION_HEADER_SIZE; i++) sink ^= s64[i];
 
     // The lookups over whichever table there is, at values taken from it.
     const uint8_t *table = s32 ? s32 : s64;
     int32_t count = int32_t(s32 ? n32 : n64);
     if (table) {
         for (int32_t i = 0; i < count && i < 4; i++) {
-            uint32_t va = le32(table + 40 * i + 12), raw = le32(table + 40 * i + 20);
+            const uint8_t *record = table + PE_SECTION_HEADER_SIZE * i;
+            uint32_t va = load_le32(record + PE_SECTION_VIRTUAL_ADDRESS), raw = load_le32(record + PE_SECTION_POINTER_TO_RAW_DATA);
             for (uint32_t v : {va, va - 1, raw, raw + 1, 0xFFFFFFFFu}) {
                 kqhelp::call<SLOT_PE_FIND_SECTION_BY_RVA>(fuzz_api(), count, table, v);
                 kqhelp::call<SLOT_PE_FIND_SECTION_BY_OFFSET>(fuzz_api(), count, table, v);

@@ -17,22 +17,22 @@ void print_text(const char *path, const pe_summary &s) {
     if (!s.nt) return;
     const uint8_t *nt = s.nt;
     printf("  machine 0x%04x, %u sections, optional header %u bytes, characteristics 0x%04x\n",
-           le16(nt + PE_NT_MACHINE), le16(nt + PE_NT_NUMBER_OF_SECTIONS), le16(nt + PE_NT_SIZE_OF_OPTIONAL_HEADER),
-           le16(nt + PE_NT_CHARACTERISTICS));
-    printf("  magic 0x%03x, entry point RVA 0x%x, image base 0x%" PRIx64 ", subsystem %u\n", le16(nt + PE_NT_MAGIC),
-           le32(nt + PE_NT_ADDRESS_OF_ENTRY_POINT), image_base(s), le16(nt + PE_NT_SUBSYSTEM));
+           load_le16(nt + PE_NT_MACHINE), load_le16(nt + PE_NT_NUMBER_OF_SECTIONS), load_le16(nt + PE_NT_SIZE_OF_OPTIONAL_HEADER),
+           load_le16(nt + PE_NT_CHARACTERISTICS));
+    printf("  magic 0x%03x, entry point RVA 0x%x, image base 0x%" PRIx64 ", subsystem %u\n", load_le16(nt + PE_NT_MAGIC),
+           load_le32(nt + PE_NT_ADDRESS_OF_ENTRY_POINT), image_base(s), load_le16(nt + PE_NT_SUBSYSTEM));
     printf("  section alignment 0x%x, file alignment 0x%x, size of image 0x%x, size of headers 0x%x\n",
-           le32(nt + PE_NT_SECTION_ALIGNMENT), le32(nt + PE_NT_FILE_ALIGNMENT), le32(nt + PE_NT_SIZE_OF_IMAGE),
-           le32(nt + PE_NT_SIZE_OF_HEADERS));
+           load_le32(nt + PE_NT_SECTION_ALIGNMENT), load_le32(nt + PE_NT_FILE_ALIGNMENT), load_le32(nt + PE_NT_SIZE_OF_IMAGE),
+           load_le32(nt + PE_NT_SIZE_OF_HEADERS));
     printf("  entry offset raw %s, aligned %s\n", offset_text(s.entry_raw).c_str(), offset_text(s.entry_aligned).c_str());
     printf("  overlay offset 0x%" PRIx64 ", size %" PRIu64 "\n", s.overlay_offset, s.overlay_size);
     printf("  %-3s %-8s %-10s %-10s %-10s %-10s %s\n", "#", "name", "vaddr", "vsize", "rawptr", "rawsize", "flags");
     for (uint32_t i = 0; i < s.count; i++) {
         const uint8_t *h = s.sections + uint64_t(i) * PE_SECTION_HEADER_SIZE;
         printf("  %-3u %-8s 0x%08x 0x%08x 0x%08x 0x%08x 0x%08x\n", i, shown(section_name(h)).c_str(),
-               le32(h + PE_SECTION_VIRTUAL_ADDRESS), le32(h + PE_SECTION_VIRTUAL_SIZE),
-               le32(h + PE_SECTION_POINTER_TO_RAW_DATA), le32(h + PE_SECTION_SIZE_OF_RAW_DATA),
-               le32(h + PE_SECTION_CHARACTERISTICS));
+               load_le32(h + PE_SECTION_VIRTUAL_ADDRESS), load_le32(h + PE_SECTION_VIRTUAL_SIZE),
+               load_le32(h + PE_SECTION_POINTER_TO_RAW_DATA), load_le32(h + PE_SECTION_SIZE_OF_RAW_DATA),
+               load_le32(h + PE_SECTION_CHARACTERISTICS));
     }
 }
 
@@ -41,24 +41,24 @@ std::string as_json(const tool &t, const char *path, const pe_summary &s) {
     j.str("format", s.format).hex("e_lfanew", s.lfanew);
     if (!s.nt) return j.text();
     const uint8_t *nt = s.nt;
-    j.num("machine", le16(nt + PE_NT_MACHINE)).num("number_of_sections", le16(nt + PE_NT_NUMBER_OF_SECTIONS))
-        .num("size_of_optional_header", le16(nt + PE_NT_SIZE_OF_OPTIONAL_HEADER))
-        .hex("characteristics", le16(nt + PE_NT_CHARACTERISTICS)).hex("magic", le16(nt + PE_NT_MAGIC))
-        .hex("entry_point", le32(nt + PE_NT_ADDRESS_OF_ENTRY_POINT)).hex("image_base", image_base(s))
-        .num("section_alignment", le32(nt + PE_NT_SECTION_ALIGNMENT))
-        .num("file_alignment", le32(nt + PE_NT_FILE_ALIGNMENT)).num("size_of_image", le32(nt + PE_NT_SIZE_OF_IMAGE))
-        .num("size_of_headers", le32(nt + PE_NT_SIZE_OF_HEADERS)).num("subsystem", le16(nt + PE_NT_SUBSYSTEM));
+    j.num("machine", load_le16(nt + PE_NT_MACHINE)).num("number_of_sections", load_le16(nt + PE_NT_NUMBER_OF_SECTIONS))
+        .num("size_of_optional_header", load_le16(nt + PE_NT_SIZE_OF_OPTIONAL_HEADER))
+        .hex("characteristics", load_le16(nt + PE_NT_CHARACTERISTICS)).hex("magic", load_le16(nt + PE_NT_MAGIC))
+        .hex("entry_point", load_le32(nt + PE_NT_ADDRESS_OF_ENTRY_POINT)).hex("image_base", image_base(s))
+        .num("section_alignment", load_le32(nt + PE_NT_SECTION_ALIGNMENT))
+        .num("file_alignment", load_le32(nt + PE_NT_FILE_ALIGNMENT)).num("size_of_image", load_le32(nt + PE_NT_SIZE_OF_IMAGE))
+        .num("size_of_headers", load_le32(nt + PE_NT_SIZE_OF_HEADERS)).num("subsystem", load_le16(nt + PE_NT_SUBSYSTEM));
     for (auto [key, v] : {std::pair{"entry_offset_raw", s.entry_raw}, std::pair{"entry_offset_aligned", s.entry_aligned}})
         v < 0 ? j.null(key) : j.hex(key, uint64_t(v));
     j.hex("overlay_offset", s.overlay_offset).num("overlay_size", s.overlay_size);
     std::vector<std::string> sections;
     for (uint32_t i = 0; i < s.count; i++) {
         const uint8_t *h = s.sections + uint64_t(i) * PE_SECTION_HEADER_SIZE;
-        sections.push_back(json().str("name", section_name(h)).hex("virtual_address", le32(h + PE_SECTION_VIRTUAL_ADDRESS))
-                               .num("virtual_size", le32(h + PE_SECTION_VIRTUAL_SIZE))
-                               .hex("raw_pointer", le32(h + PE_SECTION_POINTER_TO_RAW_DATA))
-                               .num("raw_size", le32(h + PE_SECTION_SIZE_OF_RAW_DATA))
-                               .hex("characteristics", le32(h + PE_SECTION_CHARACTERISTICS)).text());
+        sections.push_back(json().str("name", section_name(h)).hex("virtual_address", load_le32(h + PE_SECTION_VIRTUAL_ADDRESS))
+                               .num("virtual_size", load_le32(h + PE_SECTION_VIRTUAL_SIZE))
+                               .hex("raw_pointer", load_le32(h + PE_SECTION_POINTER_TO_RAW_DATA))
+                               .num("raw_size", load_le32(h + PE_SECTION_SIZE_OF_RAW_DATA))
+                               .hex("characteristics", load_le32(h + PE_SECTION_CHARACTERISTICS)).text());
     }
     return j.raw("sections", json_list(sections)).text();
 }

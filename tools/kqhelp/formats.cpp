@@ -8,15 +8,15 @@ namespace {
 // The entry point over the table as stored and over a copy whose raw-data
 // pointers are rounded down to FileAlignment, as the windows place it.
 void entry_offsets(const tool &t, pe_summary &s) {
-    const uint32_t entry = le32(s.nt + PE_NT_ADDRESS_OF_ENTRY_POINT);
+    const uint32_t entry = load_le32(s.nt + PE_NT_ADDRESS_OF_ENTRY_POINT);
     if (s.count) s.entry_raw = int32_t(t.call<SLOT_PE_RVA_TO_OFFSET_EX>(int32_t(s.count), s.sections, entry));
     std::vector<uint8_t> copy(s.sections, s.sections + uint64_t(s.count) * PE_SECTION_HEADER_SIZE);
-    const uint32_t fa = le32(s.nt + PE_NT_FILE_ALIGNMENT);
+    const uint32_t fa = load_le32(s.nt + PE_NT_FILE_ALIGNMENT);
     for (uint32_t i = 0; fa && i < s.count; i++) {
         uint8_t *h = copy.data() + uint64_t(i) * PE_SECTION_HEADER_SIZE;
-        const uint32_t p = le32(h + PE_SECTION_POINTER_TO_RAW_DATA);
+        const uint32_t p = load_le32(h + PE_SECTION_POINTER_TO_RAW_DATA);
         if ((p & 0x1FF) == 0 || p / fa * fa == p) continue;
-        const uint32_t size = (le32(h + PE_SECTION_SIZE_OF_RAW_DATA) + fa - 1) / fa * fa, rounded = p / fa * fa;
+        const uint32_t size = (load_le32(h + PE_SECTION_SIZE_OF_RAW_DATA) + fa - 1) / fa * fa, rounded = p / fa * fa;
         memcpy(h + PE_SECTION_SIZE_OF_RAW_DATA, &size, 4);
         memcpy(h + PE_SECTION_POINTER_TO_RAW_DATA, &rounded, 4);
     }
@@ -34,7 +34,7 @@ const char *elf_format(uint32_t elf_class, uint32_t encoding) {
 const char *summarise_pe(const tool &t, scan_file *file, pe_summary &s) {
     s.dos = t.call<SLOT_PE_GET_DOS_HEADER>(file);
     if (!s.dos) return "not an MS-DOS executable (no MZ signature, or shorter than 64 bytes)";
-    s.lfanew = le32(s.dos + PE_DOS_E_LFANEW);
+    s.lfanew = load_le32(s.dos + PE_DOS_E_LFANEW);
     if ((s.nt = t.call<SLOT_PE_GET_NT_HEADERS32>(file))) {
         s.format = "PE32";
         s.sections = t.call<SLOT_PE_GET_SECTIONS32>(file, &s.count);
@@ -48,14 +48,14 @@ const char *summarise_pe(const tool &t, scan_file *file, pe_summary &s) {
         return "no PE32, PE32+ or NE header at e_lfanew (truncated or malformed)";
     }
     if (!s.sections) s.count = 0;
-    if (le16(s.nt + PE_NT_NUMBER_OF_SECTIONS) && !s.sections) return "the section table cannot be read";
+    if (load_le16(s.nt + PE_NT_NUMBER_OF_SECTIONS) && !s.sections) return "the section table cannot be read";
     entry_offsets(t, s);
     s.overlay_offset = t.call<SLOT_PE_GET_OVERLAY>(file, &s.overlay_size);
     return nullptr;
 }
 
 uint64_t image_base(const pe_summary &s) {
-    return strcmp(s.format, "PE32") == 0 ? le32(s.nt + PE_NT32_IMAGE_BASE) : le64(s.nt + PE_NT64_IMAGE_BASE);
+    return strcmp(s.format, "PE32") == 0 ? load_le32(s.nt + PE_NT32_IMAGE_BASE) : load_le64(s.nt + PE_NT64_IMAGE_BASE);
 }
 
 file_facts identify(const tool &t, scan_file *file) {
@@ -80,7 +80,7 @@ file_facts identify(const tool &t, scan_file *file) {
     if (pe.dos) {  // the MS-DOS entry: CS:IP past the header paragraphs
         f.format = "MS-DOS";
         f.entry_known = true;
-        f.entry_offset = uint64_t(le16(pe.dos + 8)) * 16 + (uint64_t(le16(pe.dos + 0x16)) * 16 + le16(pe.dos + 0x14)) % 0x100000;
+        f.entry_offset = uint64_t(load_le16(pe.dos + 8)) * 16 + (uint64_t(load_le16(pe.dos + 0x16)) * 16 + load_le16(pe.dos + 0x14)) % 0x100000;
         return f;
     }
     elf_reader *r = t.call<SLOT_ELF_READER_GET>(file);

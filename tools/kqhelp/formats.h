@@ -2,13 +2,14 @@
 // it (kqhelp pe, elf and scan).
 #pragma once
 
+#include "common/bounds.h"
 #include "tool.h"
 
 namespace kqtool {
 
-inline uint16_t le16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t le32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
-inline uint64_t le64(const uint8_t *p) { return le32(p) | uint64_t(le32(p + 4)) << 32; }
+using kq::load_le16;
+using kq::load_le32;
+using kq::load_le64;
 
 struct pe_summary {
     const char *format = nullptr;  // "PE32", "PE32+", "NE"; null for MS-DOS only

@@ -92,7 +92,7 @@ bool scan_window(const tool &t, uint8_t *src, uint8_t *dec, uint64_t n, uint64_t
 uint64_t past_header(const hidden &f, const uint8_t *decoded, uint64_t base, uint64_t n) {
     constexpr uint64_t pe_headers = 0xF8;  // signature, file header, PE32 optional header
     const uint64_t at = f.offset - base;
-    const uint64_t lfanew = at + 0x40 <= n ? le32(decoded + at + 0x3C) : 0;
+    const uint64_t lfanew = at + 0x40 <= n ? load_le32(decoded + at + 0x3C) : 0;
     const uint64_t end = std::min(at + std::max<uint64_t>(lfanew, 0x40) + pe_headers, n);
     return (base + std::max(end, at + 16) + 15) & ~uint64_t(15);
 }
