@@ -5,6 +5,7 @@
 // built to be rare.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,10 +39,9 @@ void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &wh
         ASSERT_EQ(kq::xordetect::scan_buffer(**lanes, src_fast.data(), dec_fast.data(), &kb_fast, &kw_fast, n), r_ref);
         ASSERT_EQ(kb_fast, kb_ref);
         ASSERT_EQ(kw_fast, kw_ref);
-        for (size_t j = 0; j < src.size(); j++) {
-            ASSERT_EQ(dec_fast[j], dec_ref[j]) << "decoded byte " << j;
-            ASSERT_EQ(src_fast[j], src_ref[j]) << "source byte " << j;
-        }
+        auto agree = [](const bytes &a, const bytes &b) { return size_t(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin()); };
+        ASSERT_EQ(agree(dec_fast, dec_ref), src.size()) << "the first decoded byte that differs";
+        ASSERT_EQ(agree(src_fast, src_ref), src.size()) << "the first source byte that differs";
     }
     bytes dec_fast(garbage.begin(), garbage.begin() + 512), dec_key = dec_fast;
     uint8_t kb_fast = 0x5C, kb_key = 0x5C;
@@ -64,10 +64,7 @@ void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
         int width;
         uint32_t values[4];  // the typical value first
     };
-    auto put = [&](size_t at, const field &f, uint32_t v) {
-        if (f.width == 2) xsamples::put16(b, at + f.at, v);
-        else xsamples::put32(b, at + f.at, v);
-    };
+    auto put = [&](size_t at, const field &f, uint32_t v) { (f.width == 2 ? xsamples::put16 : xsamples::put32)(b, at + f.at, v); };
     const size_t s = h + lfanew;
     static const std::vector<field> groups[] = {
         {{0x48, 4, {4, 3, 5, 0}}, {0x3C, 4, {0x200, 0x400, 0x1F0, 0x1000}}, {0x68, 4, {0x10000, 0x10001, 0xFFFF, 0}},
@@ -90,19 +87,22 @@ void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
     if (rng() % 4 == 0) put(h, g, g.values[rng() % 4]);
 }
 
-enum scheme { plain, xor1, xor4, xor4_no_mz, xor16, add1, add4, widened, scheme_count };
-const char *const scheme_names[] = {"plain", "xor1", "xor4", "xor4-no-mz", "xor16", "add1", "add4", "widened"};
+enum scheme { plain, xor1, xor4, xor4_no_mz, xor4_no_runs, xor16, add1, add4, widened, scheme_count };
+const char *const scheme_names[] = {"plain", "xor1", "xor4", "xor4-no-mz", "xor4-no-runs", "xor16", "add1", "add4", "widened"};
 
 // An encoded executable of the given scheme at a random place.
 bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
     bytes b = noisy ? xsamples::random_bytes(size, rng) : bytes(size, 0);
     size_t h = size > 512 ? rng() % (size - 511) : 0;
-    if (s == xor4 || s == xor4_no_mz) h &= ~size_t(3);  // sixteen-byte keys find headers at any offset
+    if (s == xor4 || s == xor4_no_mz || s == xor4_no_runs) h &= ~size_t(3);  // sixteen-byte keys find headers at any offset
     const uint32_t lfanew = 0x80 + 8 * (rng() % 16);
     if (h + lfanew + 0x80 > size) h = 0;
-    memset(&b[h], 0, lfanew + 0x78);  // the fields the header needs, and eight zero bytes before the signature
+    // The fields the header needs, and eight zero bytes before the signature;
+    // no zeros around the header: no run of the key word, so each of the
+    // four-byte key's field tests decides.
+    if (s != xor4_no_runs) memset(&b[h], 0, lfanew + 0x78);
     xsamples::write_header(b, h, lfanew);
-    if (rng() % 2) perturb(b, h, lfanew, rng);
+    if (s == xor4_no_runs || rng() % 2) perturb(b, h, lfanew, rng);
     const uint8_t k = uint8_t(rng() % 255 + 1);
     const uint32_t word = rng() | 0x01010101u;
     uint8_t key[16];  // xor16: three zero blocks somewhere turn into the key itself
@@ -110,7 +110,7 @@ bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
     key[0] |= 1;
     switch (s) {
     case xor1: xsamples::xor_bytes(b, k); break;
-    case xor4: xsamples::xor_words(b, word); break;
+    case xor4: case xor4_no_runs: xsamples::xor_words(b, word); break;
     case xor4_no_mz: xsamples::xor_words(b, word), b[h] = uint8_t(rng()), b[h + 1] = uint8_t(rng()); break;
     case xor16: memset(&b[(rng() % ((size - 48) / 16)) * 16], 0, 48), xsamples::xor_block(b, key); break;
     case add1: xsamples::add_bytes(b, k); break;
@@ -220,6 +220,19 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::put32(raw, 0x3C, 0x100);  // but e_lfanew stands unencoded
     raw[0] = raw[1] = 0;
     expect_same_scan(raw, rng, "repair through raw e_lfanew");
+    bytes two(2048, 0);  // two DOS headers point at the signature: the first is repaired
+    xsamples::write_header(two, 0x100, 0x100);
+    two[0x100] = two[0x101] = 0;
+    xsamples::put16(two, 0x48, 4), xsamples::put32(two, 0x4C, 0xFFFF), xsamples::put16(two, 0x58, 0x40), xsamples::put32(two, 0x7C, 0x1C0);
+    xsamples::xor_words(two, key);
+    expect_same_scan(two, rng, "two DOS headers");
+    // The Characteristics test alone: its word reaches into the magic, so only
+    // a key whose halves differ by 0x10B meets it, with Characteristics 4.
+    bytes ch = xsamples::random_bytes(1024, rng);
+    xsamples::write_header(ch, 0x40);
+    xsamples::put32(ch, 0xCC, 1), xsamples::put32(ch, 0xD0, 1), xsamples::put16(ch, 0xD4, 0xF0), xsamples::put16(ch, 0xD6, 4);
+    xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B));
+    expect_same_scan(ch, rng, "Characteristics alone");
     // fields that fail the candidate tests; a decoy run first, or the only
     // run of the key word at the last place the rule looks
     for (bool decoy : {true, false}) {
