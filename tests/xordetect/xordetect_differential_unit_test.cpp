@@ -233,6 +233,28 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::put32(ch, 0xCC, 1), xsamples::put32(ch, 0xD0, 1), xsamples::put16(ch, 0xD4, 0xF0), xsamples::put16(ch, 0xD6, 4);
     xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B));
     expect_same_scan(ch, rng, "Characteristics alone");
+    // Four-byte XOR and addition keys whose signature lies among the last
+    // offsets the phase visits, which the scan takes one at a time.
+    for (auto encode : {xsamples::xor_words, xsamples::add_words}) {
+        bytes b = xsamples::random_bytes(1055, rng);
+        xsamples::write_header(b, 780);  // the signature at 908
+        xsamples::put32(b, 900, 0), xsamples::put32(b, 904, 0);
+        encode(b, key);
+        expect_same_scan(b, rng, "signature at the end");
+    }
+    // Two sixteen-byte keys that each decode a header, in a buffer too small
+    // for the key tables: the first key wins.
+    bytes keys = xsamples::random_bytes(600, rng);
+    for (int pass = 0; pass < 3; pass++) {  // the third key decodes no header
+        uint8_t k16[16];
+        for (auto &c : k16) c = uint8_t(rng() | 1);
+        const size_t h = pass == 1 ? 0x40 : 0, s = h + 0x100 + h, at = pass == 2 ? 0xC0 : pass ? 0x200 : 0x80;
+        bytes img(600, 0);
+        xsamples::write_header(img, h, uint32_t(s - h));
+        for (size_t j = 0; j < 600; j++)
+            if ((pass < 2 && ((j >= h && j < h + 0x40) || (j >= s && j < s + 0x78))) || (j >= at && j < at + 48)) keys[j] = img[j] ^ k16[j % 16];
+    }
+    expect_same_scan(keys, rng, "two sixteen-byte keys in a small buffer");
     // fields that fail the candidate tests; a decoy run first, or the only
     // run of the key word at the last place the rule looks
     for (bool decoy : {true, false}) {
