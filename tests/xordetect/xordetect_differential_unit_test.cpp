@@ -172,12 +172,13 @@ TEST(XorDetectDifferential, Generated) {
 // under them, and one of the later keys decoding a whole header.
 TEST(XorDetectDifferential, SixteenByteKeyPaths) {
     std::mt19937 rng(4);
-    for (int round = 0; round < 10; round++) {
-        bytes b = xsamples::distinct_block_keys(4096, rng);
+    for (int round = 0; round < 11; round++) {  // the last in a buffer whose keys take several partitions
+        const size_t size = round < 10 ? 4096 : 65536;
+        bytes b = xsamples::distinct_block_keys(size, rng);
         uint8_t key[16];
-        memcpy(key, &b[48 * (rng() % 30)], 16);
+        memcpy(key, &b[48 * (rng() % 30 + (round < 10 ? 0 : 1000))], 16);
         const size_t h = 16 * (100 + rng() % 100);
-        bytes img = xsamples::plain_image(4096, h);
+        bytes img = xsamples::plain_image(size, h);
         for (size_t j = h; j < h + 0x80 + 0x78; j++) b[j] = img[j] ^ key[j % 16];
         expect_same_scan(b, rng, "header behind distinct keys");
     }
