@@ -114,7 +114,7 @@ TEST_F(Containers, TreeAgreesWithModel) {
     }
 }
 
-// Each refused add alone: it answers -1 and allocates nothing.
+// Each refused call alone: -1 (null for a find), and nothing allocated.
 TEST_F(Containers, RefusedCalls) {
     item i{1, 1};
     char s[] = "x";
@@ -122,12 +122,9 @@ TEST_F(Containers, RefusedCalls) {
     no_equal.equal = nullptr, no_hash.hash = nullptr;
     for (auto [o, t, v] : {std::tuple{owner, &no_equal, &i}, {nullptr, &good, &i}, {owner, nullptr, &i}, {owner, &good, nullptr}, {owner, &no_hash, &i}})
         EXPECT_EQ(EXPORT(helper_add_to_tree)(o, t, v, nullptr), -1);
-    EXPECT_EQ(EXPORT(helper_add_str_to_list)(owner, nullptr, s, nullptr), -1);
-    EXPECT_EQ(EXPORT(helper_add_2str_to_list)(owner, nullptr, s, s, nullptr), -1);
-    EXPECT_EQ(EXPORT(helper_delete_str_list)(owner, nullptr, 1, nullptr), -1);
-    EXPECT_EQ(EXPORT(helper_delete_2str_list)(owner, nullptr, 1, nullptr), -1);
-    EXPECT_EQ(EXPORT(helper_find_str_in_list)(nullptr, "x"), nullptr);
-    EXPECT_EQ(allocations(host_), 0u);
+    EXPECT_EQ(EXPORT(helper_add_str_to_list)(owner, nullptr, s, nullptr) + EXPORT(helper_add_2str_to_list)(owner, nullptr, s, s, nullptr) +
+                  EXPORT(helper_delete_str_list)(owner, nullptr, 1, nullptr) + EXPORT(helper_delete_2str_list)(owner, nullptr, 1, nullptr), -4);
+    EXPECT_TRUE(EXPORT(helper_find_str_in_list)(nullptr, "x") == nullptr && allocations(host_) == 0);
 }
 
 // Lists keep their order and find the first string stored that is equal.

@@ -52,12 +52,9 @@ TEST_P(Search, BadArguments) {
     const char text[] = "xxabcxabc", pattern[] = "abc";
     const std::string longest(256, 'z');
     EXPECT_EQ(raw(nullptr, text, pattern, 3, 0, 9), -2);
-    const struct {
-        const char *text, *pattern;
-        int32_t m, offset, length;
-    } rows[] = {{text, pattern, 3, -1, 9}, {text, pattern, 3, 0, -1}, {text, pattern, 0, 0, 9},
-                {text, longest.data(), 256, 0, 9}, {nullptr, pattern, 3, 0, 9}, {text, nullptr, 3, 0, 9}};
-    for (const auto &row : rows) EXPECT_EQ(raw(ctx(), row.text, row.pattern, row.m, row.offset, row.length), -2) << row.m;
+    for (auto [t, p, m, offset, length] : {std::tuple{text, pattern, 3, -1, 9}, {text, pattern, 3, 0, -1}, {text, pattern, 0, 0, 9},
+                                           {text, longest.data(), 256, 0, 9}, {nullptr, pattern, 3, 0, 9}, {text, nullptr, 3, 0, 9}})
+        EXPECT_EQ(raw(ctx(), t, p, m, offset, length), -2) << m;
     kqhost_hide_interface(host_, HOST_IFACE_SERVICES, 1);
     EXPECT_EQ(raw(ctx(), text, pattern, 3, 0, 9), -2);
     kqhost_hide_interface(host_, HOST_IFACE_SERVICES, 0);

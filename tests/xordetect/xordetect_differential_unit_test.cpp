@@ -19,12 +19,13 @@ namespace {
 
 using xsamples::bytes;
 
-// Runs the reference model and the scanner with each kernel set this
-// processor runs on copies of src with the same decoded-buffer garbage, and
-// both key finders on the first 512 bytes.
+// The model and the scanner with each kernel set this processor runs on
+// copies of src with the same decoded-buffer garbage; both key finders on the
+// first 512 bytes.
 void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &what) {
     SCOPED_TRACE(what + " size " + std::to_string(src.size()));
     const bytes garbage = xsamples::random_bytes(src.size(), rng);
+    auto first_difference = [](const bytes &a, const bytes &b) { return size_t(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin()); };
     bytes src_ref = src, dec_ref = garbage;
     uint8_t kb_ref = 0x5C;
     uint32_t kw_ref = 0xDEADBEEF;
@@ -34,20 +35,18 @@ void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &wh
         if (!(*lanes)->available()) continue;
         SCOPED_TRACE((*lanes)->name);
         bytes src_fast = src, dec_fast = garbage;
-        uint8_t kb_fast = 0x5C;
-        uint32_t kw_fast = 0xDEADBEEF;
-        ASSERT_EQ(kq::xordetect::scan_buffer(**lanes, src_fast.data(), dec_fast.data(), &kb_fast, &kw_fast, n), r_ref);
-        ASSERT_EQ(kb_fast, kb_ref);
-        ASSERT_EQ(kw_fast, kw_ref);
-        auto agree = [](const bytes &a, const bytes &b) { return size_t(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin()); };
-        ASSERT_EQ(agree(dec_fast, dec_ref), src.size()) << "the first decoded byte that differs";
-        ASSERT_EQ(agree(src_fast, src_ref), src.size()) << "the first source byte that differs";
+        uint8_t kb = 0x5C;
+        uint32_t kw = 0xDEADBEEF;
+        ASSERT_EQ(kq::xordetect::scan_buffer(**lanes, src_fast.data(), dec_fast.data(), &kb, &kw, n), r_ref);
+        ASSERT_TRUE(kb == kb_ref && kw == kw_ref) << int(kb) << " " << kw << " model " << int(kb_ref) << " " << kw_ref;
+        ASSERT_EQ(first_difference(dec_fast, dec_ref), src.size()) << "decoded";
+        ASSERT_EQ(first_difference(src_fast, src_ref), src.size()) << "source";
     }
-    bytes dec_fast(garbage.begin(), garbage.begin() + 512), dec_key = dec_fast;
-    uint8_t kb_fast = 0x5C, kb_key = 0x5C;
-    uint32_t kw_fast = 0xDEADBEEF, kw_key = 0xDEADBEEF;
-    ASSERT_EQ(xordetect_find_key(src.data(), dec_fast.data(), &kb_fast, &kw_fast), xoracle::find_key(src.data(), dec_key.data(), &kb_key, &kw_key));
-    ASSERT_TRUE(kb_fast == kb_key && kw_fast == kw_key && dec_fast == dec_key) << "find_key";
+    bytes dec[2] = {bytes(garbage.begin(), garbage.begin() + 512), dec[0]};
+    uint8_t kb[2] = {0x5C, 0x5C};
+    uint32_t kw[2] = {0xDEADBEEF, 0xDEADBEEF};
+    ASSERT_EQ(xordetect_find_key(src.data(), dec[0].data(), kb, kw), xoracle::find_key(src.data(), dec[1].data(), kb + 1, kw + 1));
+    ASSERT_TRUE(kb[0] == kb[1] && kw[0] == kw[1] && dec[0] == dec[1]) << "find_key";
 }
 
 void mutate(bytes &b, unsigned count, std::mt19937 &rng) {
@@ -175,25 +174,20 @@ TEST(XorDetectDifferential, SixteenByteKeyPaths) {
     for (int round = 0; round < 11; round++) {  // the last in a buffer whose keys take several partitions
         const size_t size = round < 10 ? 4096 : 65536;
         bytes b = xsamples::distinct_block_keys(size, rng);
-        uint8_t key[16];
-        memcpy(key, &b[48 * (rng() % 30 + (round < 10 ? 0 : 1000))], 16);
+        const uint8_t *key = &b[48 * (rng() % 30 + (round < 10 ? 0 : 1000))];  // no byte of it is overwritten
         const size_t h = 16 * (100 + rng() % 100);
-        bytes img = xsamples::plain_image(size, h);
+        const bytes img = xsamples::plain_image(size, h);
         for (size_t j = h; j < h + 0x80 + 0x78; j++) b[j] = img[j] ^ key[j % 16];
         expect_same_scan(b, rng, "header behind distinct keys");
     }
     for (int round = 0; round < 4; round++) {
-        bytes b(4096, 0);
-        uint8_t key[16];
-        for (size_t i = 0; i + 48 <= 2048; i += 48) {
-            for (auto &c : key) c = uint8_t(rng() | 1);
-            key[0] = key[1] = 0x80;
-            for (int r = 0; r < 3; r++) memcpy(&b[i + 16 * r], key, 16);
-        }
-        for (size_t m = 2048; m + 16 <= 4096; m += 16) b[m] = 'M' ^ 0x80, b[m + 1] = 'Z' ^ 0x80;
+        bytes b = xsamples::distinct_block_keys(2048, rng);
+        b.resize(4096);
+        for (size_t m = 0; m < 4096; m += 16)  // keys that start with 80 80, then blocks that start with 'M' 'Z' under them
+            if (m < 2016 || m >= 2048) b[m] = m < 2016 ? 0x80 : 'M' ^ 0x80, b[m + 1] = m < 2016 ? 0x80 : 'Z' ^ 0x80;
         if (round % 2) {
-            memcpy(key, &b[48 * (10 + rng() % 20)], 16);
-            bytes img = xsamples::plain_image(4096, 2048 + 16 * (rng() % 64));
+            const uint8_t *key = &b[48 * (10 + rng() % 20)];
+            const bytes img = xsamples::plain_image(4096, 2048 + 16 * (rng() % 64));
             for (size_t j = 2048; j < 4096; j++) b[j] = img[j] ^ key[j % 16];
         }
         expect_same_scan(b, rng, "keys sharing the MZ bytes");
