@@ -37,9 +37,7 @@ TEST_F(ModuleTest, CrcSlotsAgreeWithModels) {
     EXPECT_EQ(r16, crc16_bitwise(0x12345678, data, 70000));
 }
 
-struct entry {
-    uint32_t size, offset, length, crc32;
-};
+struct entry { uint32_t size, offset, length, crc32; };
 uint32_t crc_of(uint32_t offset, uint32_t length) { return uint32_t(::crc32(0, file_data().data() + offset, length)); }
 entry fitting(uint32_t offset, uint32_t length) { return {200000, offset, length, crc_of(offset, length)}; }
 entry flipped(entry e) { return e.crc32 ^= 1, e; }

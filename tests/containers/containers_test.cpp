@@ -15,10 +15,7 @@
 namespace kqtest {
 namespace {
 
-struct item {
-    uint32_t hash;
-    int32_t id;
-};
+struct item { uint32_t hash; int32_t id; };
 uint32_t item_hash(const void *p) { return static_cast<const item *>(p)->hash; }
 int32_t same_id(const void *stored, const void *sought) {
     return static_cast<const item *>(stored)->id == static_cast<const item *>(sought)->id;
@@ -39,10 +36,7 @@ helper_tree tree_of(bool reverse = false) {
 // takes the node when there is no equality callback or it says equal, and
 // goes right otherwise.
 struct model_tree {
-    struct node {
-        const item *value;
-        int left, right;
-    };
+    struct node { const item *value; int left, right; };
     std::vector<node> nodes;
     int roots[16], max_depth = 0;
     bool reverse, with_equal;
@@ -153,11 +147,9 @@ TEST_F(Containers, ListsKeepOrder) {
 // only for release flag 1 (any non-zero flag for strings), never from a pool;
 // without an owner nothing is deleted.
 TEST_F(Containers, DeleteReleases) {
-    const struct {
-        int32_t flag;
-        bool pool;
-        uint64_t list_frees, pair_frees, tree_frees;  // of 3 strings + 3 nodes, 3 strings + 2 nodes, 6 items + 7 nodes
-    } rows[] = {{1, false, 6, 5, 13}, {2, false, 6, 5, 7}, {-1, false, 6, 5, 7}, {0, false, 3, 2, 7}, {1, true, 0, 0, 0}};
+    // frees of 3 strings + 3 nodes, of 3 strings + 2 nodes, of 6 items + 7 nodes
+    const struct { int32_t flag; bool pool; uint64_t list_frees, pair_frees, tree_frees; } rows[] = {
+        {1, false, 6, 5, 13}, {2, false, 6, 5, 7}, {-1, false, 6, 5, 7}, {0, false, 3, 2, 7}, {1, true, 0, 0, 0}};
     for (const auto &row : rows) {
         SCOPED_TRACE("flag " + std::to_string(row.flag) + (row.pool ? " pool" : ""));
         void *pool = row.pool ? kqhost_pool_create(host_) : nullptr;

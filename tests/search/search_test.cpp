@@ -7,11 +7,7 @@
 namespace kqtest {
 namespace {
 
-struct variant {
-    const char *name;
-    search_buffer_fn (*slot)(const helper_api_entry *);  // the four share one function type
-    bool nocase, scrambled;
-};
+struct variant { const char *name; search_buffer_fn (*slot)(const helper_api_entry *); bool nocase, scrambled; };  // one type for all four
 
 const variant kVariants[] = {
     {"nocase", kqhelp::slot<SLOT_SEARCH_BUFFER_NOCASE>, true, false},

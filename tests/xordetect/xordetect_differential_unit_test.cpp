@@ -58,11 +58,7 @@ void mutate(bytes &b, unsigned count, std::mt19937 &rng) {
 // only one stays typical, so that it decides alone; then one bounded field,
 // and maybe a DOS stub field, takes a value at or next to its bound.
 void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
-    struct field {
-        size_t at;
-        int width;
-        uint32_t values[4];  // the typical value first
-    };
+    struct field { size_t at; int width; uint32_t values[4]; };  // the typical value first
     auto put = [&](size_t at, const field &f, uint32_t v) { (f.width == 2 ? xsamples::put16 : xsamples::put32)(b, at + f.at, v); };
     const size_t s = h + lfanew;
     static const std::vector<field> groups[] = {
