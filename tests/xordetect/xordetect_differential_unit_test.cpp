@@ -233,6 +233,15 @@ TEST(XorDetectDifferential, ConstructedPaths) {
         encode(b, key);
         expect_same_scan(b, rng, "signature at the end");
     }
+    // A four-byte addition key whose header only its subsystem version (4; 5: none) lets through.
+    for (uint32_t characteristics : {4, 5}) {
+        bytes b = xsamples::random_bytes(1024, rng);
+        xsamples::write_header(b, 0x40);  // the signature at 0xC0, the key twice before it
+        xsamples::put32(b, 0xB8, 0), xsamples::put32(b, 0xBC, 0), xsamples::put32(b, 0xFC, 0x400), xsamples::put32(b, 0x108, characteristics);
+        xsamples::put32(b, 0x128, 0), xsamples::put32(b, 0x12C, 0);
+        xsamples::add_words(b, key);
+        expect_same_scan(b, rng, "addition key by its subsystem version");
+    }
     // Two sixteen-byte keys that each decode a header, in a buffer too small
     // for the key tables: the first key wins.
     bytes keys = xsamples::random_bytes(600, rng);
