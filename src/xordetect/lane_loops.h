@@ -137,17 +137,20 @@ template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, ui
 }
 
 template <class V>
-uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const uint8_t *key, uint32_t *hits) {
+uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const mz16_pattern *keys, unsigned count,
+                   uint32_t *hits) {
     // Blocks of 32 offsets keep the key phase of the first one.
-    uint8_t run[64];
-    for (unsigned t = 0; t < sizeof run; t++) run[t] = key[(i + t) & 15];
-    const typename V::vec m = V::splat('M'), z = V::splat('Z');
+    const unsigned phase = unsigned(i & 15);
     for (; i + 32 <= to; i += 32) {
         uint32_t block = 0;
-        for (unsigned q = 0; q < 32; q += V::width)
-            block |= V::bits(V::both(V::eq(V::diff(V::load(buf + i + q), V::load(run + q)), m),
-                                     V::eq(V::diff(V::load(buf + i + q + 1), V::load(run + q + 1)), z)))
-                     << q;
+        for (unsigned q = 0; q < 32; q += V::width) {
+            const typename V::vec a = V::load(buf + i + q), b = V::load(buf + i + q + 1);
+            const unsigned o = phase + q;
+            typename V::vec any = V::both(V::eq(a, V::load(keys[0].m + o)), V::eq(b, V::load(keys[0].z + o)));
+            for (unsigned k = 1; k < count; k++)
+                any = V::either(any, V::both(V::eq(a, V::load(keys[k].m + o)), V::eq(b, V::load(keys[k].z + o))));
+            block |= V::bits(any) << q;
+        }
         if (block) {
             *hits = block;
             return i;
@@ -155,7 +158,8 @@ uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const uint8_t *k
     }
     uint32_t tail = 0;
     for (uint64_t u = 0; i + u < to; u++)
-        if ((buf[i + u] ^ run[u]) == 'M' && (buf[i + u + 1] ^ run[u + 1]) == 'Z') tail |= uint32_t(1) << u;
+        for (unsigned k = 0; k < count; k++)
+            if (keys[k].at(buf, i + u)) tail |= uint32_t(1) << u;
     *hits = tail;
     return tail ? i : to;
 }

@@ -189,16 +189,29 @@ bool scan::block_xor(int32_t *result) {
     if (!found.any_key) return false;
     bool located = found.located;
     uint64_t key_at = found.located ? found.winner : found.last;
-    for (unsigned j = 0; j < found.few && !located; j++) {
-        const uint8_t *key = src + found.few_at[j];
+    if (found.few) {
+        // One pass for all keys; a header under key j leaves only the keys
+        // before it in the search.
+        mz16_pattern keys[kFewBlockKeys];
+        for (unsigned j = 0; j < found.few; j++) keys[j] = mz16_pattern(src + found.few_at[j]);
+        unsigned best = found.few;
         uint32_t hits;
-        for (uint64_t at = lanes.find_mz16(src, 0, lim510, key, &hits); at < lim510 && !located;
-             at = lanes.find_mz16(src, at + 32, lim510, key, &hits))
-            for (; hits && !located; hits &= hits - 1) {
+        for (uint64_t at = lanes.find_mz16(src, 0, lim510, keys, best, &hits); at < lim510;
+             at = lanes.find_mz16(src, at + 32, lim510, keys, best, &hits)) {
+            for (; hits; hits &= hits - 1) {
                 const uint64_t m = at + unsigned(__builtin_ctz(hits));
-                located = header_ok(xor_block_view{src, m, key}, size - m);
+                for (unsigned j = 0; j < best; j++)
+                    if (keys[j].at(src, m) && header_ok(xor_block_view{src, m, src + found.few_at[j]}, size - m)) {
+                        best = j;
+                        break;
+                    }
             }
-        if (located) key_at = found.few_at[j];
+            if (best == 0) break;
+        }
+        if (best < found.few) {
+            located = true;
+            key_at = found.few_at[best];
+        }
     }
     // The decode the literal search leaves: the winner's, or the last key block's.
     out.whole_xor_block(src + key_at);
