@@ -183,9 +183,10 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     if (!runs) return out;
 
     // Scratch layout: starts (u32), then the distinct keys' table for one
-    // residue at a time: the keys sorted by slot (hash, index), the slots'
-    // ends (u32) and a bitmap of the keys' hashes, about sixteen bits per key
-    // and at most 512 KiB, which most offsets fail.
+    // residue at a time: each key's hash and the next key of its slot (u32
+    // each), the slots' first keys (about one slot for four keys) and a
+    // bitmap of the keys' hashes (about sixteen bits per key, at most 512 KiB)
+    // which most offsets fail. The slots and the bitmap stay in cache.
     const uint64_t starts_bytes = (runs * 4 + 7) & ~uint64_t(7);
     const uint32_t n = uint32_t(distinct_keys(src, starts, runs, base + starts_bytes, room - starts_bytes));
     if (n <= kFewBlockKeys) {
@@ -193,8 +194,8 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
         for (uint32_t j = 0; j < n; j++) out.few_at[j] = starts[j];
         return out;
     }
-    unsigned slot_bits = 5;  // at least one slot per key
-    while ((uint32_t(1) << slot_bits) < n) slot_bits++;
+    unsigned slot_bits = 3;
+    while ((uint32_t(4) << slot_bits) < n) slot_bits++;
     unsigned filter_bits = 5;
     while ((uint64_t(1) << filter_bits) < 16 * uint64_t(n) && filter_bits < 22) filter_bits++;
     const uint32_t slots = uint32_t(1) << slot_bits;
@@ -208,9 +209,10 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
             }
         return out;
     }
-    hashed *const keys = reinterpret_cast<hashed *>(base + starts_bytes);
-    uint32_t *const ends = reinterpret_cast<uint32_t *>(keys + n);
-    uint32_t *const filter = ends + slots;
+    uint32_t *const hash_of = reinterpret_cast<uint32_t *>(base + starts_bytes);
+    uint32_t *const next = hash_of + n;
+    uint32_t *const first = next + n;
+    uint32_t *const filter = first + slots;
 
     // e_lfanew is at most size - 128: below 16 MiB its top byte decodes to 0.
     const uint32_t size32 = uint32_t(size), offsets_end = size32 - 510;
@@ -223,37 +225,25 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     uint32_t best = n;  // index of the first key with a header so far
     for (unsigned r = 0; r < 16 && best != 0; r++) {
         const unsigned r1 = (r + 1) & 15, r15 = (r + 15) & 15;
-        auto key_hash = [&](uint32_t j) {
+        // Keys enter their slot's chain from the last, so chains run in index
+        // order and end with UINT32_MAX (never below best).
+        memset(first, 0xFF, 4 * size_t(slots));
+        memset(filter, 0, size_t(filter_bytes));
+        for (uint32_t j = n; j-- > 0;) {
             const uint8_t *k = src + starts[j];
-            return (uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | (top_byte ? uint32_t(k[r15]) << 16 : 0)) * kHashFactor;
-        };
-        // A counting sort of the keys by slot: stable, so keys of equal hash
-        // stand in index order.
-        memset(ends, 0, 4 * size_t(slots) + size_t(filter_bytes));
-        for (uint32_t j = 0; j < n; j++) {
-            const uint32_t h = key_hash(j), f = h >> filter_shift;
-            ends[h >> slot_shift]++;
+            const uint32_t h =
+                (uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | (top_byte ? uint32_t(k[r15]) << 16 : 0)) * kHashFactor;
+            const uint32_t f = h >> filter_shift;
             filter[f / 32] |= uint32_t(1) << (f % 32);
+            hash_of[j] = h;
+            next[j] = first[h >> slot_shift];
+            first[h >> slot_shift] = j;
         }
-        for (uint32_t s = 0, sum = 0; s < slots; s++) {
-            const uint32_t c = ends[s];
-            ends[s] = sum;
-            sum += c;
-        }
-        for (uint32_t j = 0; j < n; j++) {
-            const uint32_t h = key_hash(j);
-            keys[ends[h >> slot_shift]++] = hashed{h, j};
-        }
-        // Slot s now holds keys[s ? ends[s - 1] : 0 .. ends[s]).
         for (uint32_t m = r; m < offsets_end && best != 0; m += 16) {
             const uint32_t h = hash_at(m), f = h >> filter_shift;
             if (!((filter[f / 32] >> (f % 32)) & 1)) continue;
-            const uint32_t s = h >> slot_shift;
-            for (uint32_t e = s ? ends[s - 1] : 0; e < ends[s]; e++) {
-                if (keys[e].hash != h) continue;
-                const uint32_t j = keys[e].item;
-                if (j >= best) break;
-                if (header_ok(xor_block_view{src, m, src + starts[j]}, size32 - m)) {
+            for (uint32_t j = first[h >> slot_shift]; j < best; j = next[j]) {
+                if (hash_of[j] == h && header_ok(xor_block_view{src, m, src + starts[j]}, size32 - m)) {
                     best = j;
                     break;
                 }
