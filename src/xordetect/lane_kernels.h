@@ -13,7 +13,6 @@ namespace kq::xordetect {
 // fails its filter cannot be a candidate of that phase; one that passes is
 // checked in full by the caller.
 enum class filter : uint8_t {
-    mz,        // decoded buffer: 'M' 'Z'
     xor1,      // one-byte XOR: 'M' 'Z' and the high bytes of e_lfanew decode to 0 under the same key
     xor4,      // four-byte XOR: Magic and Subsystem's high byte decode under the signature or Machine key
     rule,      // four equal non-zero words at a multiple of 4 (only multiples of 4 are reported)

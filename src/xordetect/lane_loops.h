@@ -22,8 +22,6 @@ template <class V> struct filters {
     static vec at(const uint8_t *p, unsigned o) { return V::load(p + o); }
     static vec c(uint8_t b) { return V::splat(b); }
 
-    static uint32_t mz(const uint8_t *p) { return V::bits(V::both(V::eq(at(p, 0), c('M')), V::eq(at(p, 1), c('Z')))); }
-
     static uint32_t xor1(const uint8_t *p) {
         const vec v = at(p, 0);
         const auto pair = V::eq(V::diff(v, at(p, 1)), c('M' ^ 'Z'));
@@ -81,7 +79,6 @@ inline bool one(filter f, const uint8_t *p) {
         return uint32_t(p[o]) | (uint32_t(p[o + 1]) << 8) | (uint32_t(p[o + 2]) << 16) | (uint32_t(p[o + 3]) << 24);
     };
     switch (f) {
-    case filter::mz: return p[0] == 'M' && p[1] == 'Z';
     case filter::xor1: return (p[0] ^ p[1]) == ('M' ^ 'Z') && (p[0] ^ p[0x3E]) == 'M' && (p[0] ^ p[0x3F]) == 'M';
     case filter::add1: {
         const uint8_t k = uint8_t(p[0] - 'M');
@@ -124,7 +121,6 @@ uint64_t find_with(filter f, const uint8_t *buf, uint64_t i, uint64_t to, uint32
 template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, uint64_t to, uint32_t *hits) {
     using F = filters<V>;
     switch (f) {
-    case filter::mz: return find_with<V, F::mz>(f, buf, from, to, hits);
     case filter::xor1: return find_with<V, F::xor1>(f, buf, from, to, hits);
     case filter::xor4: return find_with<V, F::xor4>(f, buf, from, to, hits);
     case filter::rule: return find_with<V, F::rule>(f, buf, from, to, hits);
