@@ -142,10 +142,16 @@ uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const mz16_patte
         for (unsigned q = 0; q < 32; q += V::width) {
             const typename V::vec a = V::load(buf + i + q), b = V::load(buf + i + q + 1);
             const unsigned o = phase + q;
-            typename V::vec any = V::both(V::eq(a, V::load(keys[0].m + o)), V::eq(b, V::load(keys[0].z + o)));
-            for (unsigned k = 1; k < count; k++)
-                any = V::either(any, V::both(V::eq(a, V::load(keys[k].m + o)), V::eq(b, V::load(keys[k].z + o))));
-            block |= V::bits(any) << q;
+            auto match = [&](unsigned k) {
+                return V::both(V::eq(a, V::load(keys[k].m + o)), V::eq(b, V::load(keys[k].z + o)));
+            };
+            // Two chains of keys, so that neither waits for the other.
+            typename V::vec any = match(0), more = match(count - 1);
+            for (unsigned k = 1; k + 1 < count; k += 2) {
+                any = V::either(any, match(k));
+                more = V::either(more, match(k + 1));
+            }
+            block |= V::bits(V::either(any, more)) << q;
         }
         if (block) {
             *hits = block;
