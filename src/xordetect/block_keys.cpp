@@ -216,12 +216,8 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
 
     // e_lfanew is at most size - 128: below 16 MiB its top byte decodes to 0.
     const uint32_t size32 = uint32_t(size), offsets_end = size32 - 510;
-    const bool top_byte = size - 128 < (uint64_t(1) << 24);
+    const uint32_t top_mask = size - 128 < (uint64_t(1) << 24) ? 0xFF0000 : 0;
     const unsigned slot_shift = 32 - slot_bits, filter_shift = 32 - filter_bits;
-    auto hash_at = [&](uint32_t m) {
-        return (uint32_t(src[m] ^ 'M') | (uint32_t(src[m + 1] ^ 'Z') << 8) |
-                (top_byte ? uint32_t(src[m + 0x3F]) << 16 : 0)) * kHashFactor;
-    };
     uint32_t best = n;  // index of the first key with a header so far
     for (unsigned r = 0; r < 16 && best != 0; r++) {
         const unsigned r1 = (r + 1) & 15, r15 = (r + 15) & 15;
@@ -231,17 +227,20 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
         memset(filter, 0, size_t(filter_bytes));
         for (uint32_t j = n; j-- > 0;) {
             const uint8_t *k = src + starts[j];
-            const uint32_t h =
-                (uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | (top_byte ? uint32_t(k[r15]) << 16 : 0)) * kHashFactor;
+            const uint32_t h = (uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | ((uint32_t(k[r15]) << 16) & top_mask)) * kHashFactor;
             const uint32_t f = h >> filter_shift;
             filter[f / 32] |= uint32_t(1) << (f % 32);
             hash_of[j] = h;
             next[j] = first[h >> slot_shift];
             first[h >> slot_shift] = j;
         }
-        for (uint32_t m = r; m < offsets_end && best != 0; m += 16) {
-            const uint32_t h = hash_at(m), f = h >> filter_shift;
+        // The offsets' hashes come from the same three bytes, 'M' 'Z' undone.
+        const uint8_t *const end = src + offsets_end;
+        for (const uint8_t *p = src + r; p < end && best != 0; p += 16) {
+            const uint32_t h = ((get16(p, 0) ^ 0x5A4D) | ((uint32_t(p[0x3F]) << 16) & top_mask)) * kHashFactor;
+            const uint32_t f = h >> filter_shift;
             if (!((filter[f / 32] >> (f % 32)) & 1)) continue;
+            const uint32_t m = uint32_t(p - src);
             for (uint32_t j = first[h >> slot_shift]; j < best; j = next[j]) {
                 if (hash_of[j] == h && header_ok(xor_block_view{src, m, src + starts[j]}, size32 - m)) {
                     best = j;
