@@ -102,21 +102,27 @@ uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t
     auto same_key = [&](uint32_t a, uint32_t b) { return memcmp(src + starts[a], src + starts[b], 16) == 0; };
     memset(keep, 0, keep_bytes);
     // Sorted by a print of the whole key, equal keys share a run of equal
-    // prints in offset order. Different keys rarely share a print; a run
-    // longer than a few (built on purpose) sends all keys to the exact sorts.
-    constexpr unsigned kShortRun = 8;
+    // prints in offset order. Different keys rarely share a print; more than
+    // a few in one run (keys built to collide) send all keys to the exact sorts.
+    constexpr unsigned kFewPerPrint = 8;
     bool exact = 2 * n * sizeof(hashed) + (after_keep - area) > area_bytes;
     if (!exact) {
         hashed *const e = reinterpret_cast<hashed *>(after_keep);
         for (uint64_t j = 0; j < n; j++) e[j] = hashed{key_print(src + starts[j]), uint32_t(j)};
         const hashed *sorted = sort_by_print(e, e + n, n);
         for (uint64_t a = 0, b; a < n && !exact; a = b) {
-            for (b = a + 1; b < n && sorted[b].hash == sorted[a].hash; b++) {}
-            if (b - a > kShortRun) exact = true;
-            for (uint64_t c = a; c < b && !exact; c++) {
-                bool first = true;
-                for (uint64_t d = a; d < c && first; d++) first = !same_key(sorted[d].item, sorted[c].item);
-                if (first) mark(sorted[c].item);
+            uint32_t kinds[kFewPerPrint];  // the first key of each kind in the run
+            unsigned count = 0;
+            for (b = a; b < n && sorted[b].hash == sorted[a].hash && !exact; b++) {
+                const uint32_t item = sorted[b].item;
+                unsigned k = 0;
+                while (k < count && !same_key(kinds[k], item)) k++;
+                if (k < count) continue;
+                if (count == kFewPerPrint) exact = true;
+                else {
+                    kinds[count++] = item;
+                    mark(item);
+                }
             }
         }
         if (exact) memset(keep, 0, keep_bytes);
