@@ -12,50 +12,36 @@
 namespace kqtest {
 namespace {
 
-constexpr uint8_t kKey = 0x71;  // what the scrambled forms are XORed with
-
-// The prefix rule: a category, in any case, followed by '/'.
-TEST_F(ModuleTest, CategoryPrefixes) {
+// A category in any case followed by '/'; extensions whole and case-sensitive, some on both lists.
+TEST_F(ModuleTest, NameAndExtensionRules) {
     const struct {
-        const char *name;
-        int32_t expected;
-    } rows[] = {{"appl/Toolbar", 1}, {"APPL/Toolbar", 1}, {"AdSpy/x", 1},      {"heur/Gen", 1},    {"HEURISTIC/Gen", 1},
-                {"pck/Upx", 1},      {"Hidden-Ext/Doc", 1}, {"spr/", 1},       {"joke/x", 1},      {"appl", 0},
-                {"APP/x", 0},        {"applx/x", 0},      {"hidden-ext.x", 0}, {"heuristicx/x", 0}, {"xheur/Gen", 0},
-                {" appl/x", 0},      {"TR/Dropper", 0},   {"a", 0},            {"", 0}};
-    for (const auto &row : rows) EXPECT_EQ(call<SLOT_NAME_HAS_CATEGORY_PREFIX>(api_, row.name), row.expected) << row.name;
-    EXPECT_EQ(call<SLOT_NAME_HAS_CATEGORY_PREFIX>(api_, nullptr), 0);
-}
-
-// Whole, case-sensitive matches; some types are on both lists.
-TEST_F(ModuleTest, ExtensionLists) {
-    const struct {
-        const char *ext;
-        int32_t executable, document;
-    } rows[] = {{".EXE", 1, 0},  {".CMD", 1, 1},  {".BAT", 1, 1},   {".HTM", 0, 1},  {".HTML", 0, 1}, {".JPEG", 0, 1},
-                {".exe", 0, 0},  {"EXE", 0, 0},   {".EXE ", 0, 0},  {".EXEC", 0, 0}, {".EX", 0, 0},   {".HTMLX", 0, 0},
-                {".JPE", 0, 0},  {".", 0, 0},     {"", 0, 0}};
+        const char *text;
+        int32_t prefix, executable, document;
+    } rows[] = {{"appl/Toolbar", 1, 0, 0}, {"ADSPY/x", 1, 0, 0},    {"HEURISTIC/Gen", 1, 0, 0}, {"Hidden-Ext/Doc", 1, 0, 0},
+                {"spr/", 1, 0, 0},         {"appl", 0, 0, 0},       {"applx/x", 0, 0, 0},       {"heuristicx/x", 0, 0, 0},
+                {"xheur/Gen", 0, 0, 0},    {"TR/Dropper", 0, 0, 0}, {"", 0, 0, 0},              {".EXE", 0, 1, 0},
+                {".CMD", 0, 1, 1},         {".HTML", 0, 0, 1},      {".exe", 0, 0, 0},          {".EXEC", 0, 0, 0},
+                {".EX", 0, 0, 0},          {".HTMLX", 0, 0, 0}};
     for (const auto &row : rows) {
-        EXPECT_EQ(call<SLOT_EXT_IN_EXECUTABLE_LIST>(api_, row.ext), row.executable) << row.ext;
-        EXPECT_EQ(call<SLOT_EXT_IN_DOCUMENT_LIST>(api_, row.ext), row.document) << row.ext;
+        EXPECT_EQ(call<SLOT_NAME_HAS_CATEGORY_PREFIX>(api_, row.text), row.prefix) << row.text;
+        EXPECT_EQ(call<SLOT_EXT_IN_EXECUTABLE_LIST>(api_, row.text), row.executable) << row.text;
+        EXPECT_EQ(call<SLOT_EXT_IN_DOCUMENT_LIST>(api_, row.text), row.document) << row.text;
     }
-    // Nothing behind the argument's NUL is read: ".HTM" and ".BA" end a page
-    // whose successor is inaccessible.
+    EXPECT_EQ(call<SLOT_NAME_HAS_CATEGORY_PREFIX>(api_, nullptr) + call<SLOT_EXT_IN_DOCUMENT_LIST>(api_, nullptr), 0);
+    // Nothing behind the NUL is read: ".HTM" and ".BA" end a page whose successor is inaccessible.
     const long page = sysconf(_SC_PAGESIZE);
     auto *area = static_cast<char *>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(area, MAP_FAILED);
-    ASSERT_EQ(mprotect(area + page, page, PROT_NONE), 0);
+    ASSERT_TRUE(area != MAP_FAILED && mprotect(area + page, page, PROT_NONE) == 0);
     EXPECT_EQ(call<SLOT_EXT_IN_DOCUMENT_LIST>(api_, static_cast<const char *>(memcpy(area + page - 5, ".HTM", 5))), 1);
-    const char *prefix = static_cast<const char *>(memcpy(area + page - 4, ".BA", 4));
-    EXPECT_EQ(call<SLOT_EXT_IN_EXECUTABLE_LIST>(api_, prefix) + call<SLOT_EXT_IN_DOCUMENT_LIST>(api_, prefix), 0);
+    EXPECT_EQ(call<SLOT_EXT_IN_EXECUTABLE_LIST>(api_, static_cast<const char *>(memcpy(area + page - 4, ".BA", 4))), 0);
     munmap(area, 2 * page);
 }
 
-// The comparisons against their literal rules, on random data with few
-// distinct bytes (so that matches happen): scrambled_compare is a[i] ^ 0x71
-// == b[i] for i < n; a pattern is length, wildcard, bytes (all XOR 0x71 when
-// scrambled), a byte equal to the wildcard matching anything.
+// On random data with few distinct bytes (so that matches happen):
+// scrambled_compare is a[i] ^ 0x71 == b[i] for i < n; a pattern is length,
+// wildcard, bytes (all XOR 0x71 when scrambled), the wildcard matching anything.
 TEST_F(ModuleTest, ComparisonsAgreeWithModels) {
+    constexpr uint8_t kKey = 0x71;
     std::mt19937 rng(9);
     for (int round = 0; round < 5000; round++) {
         const int n = int(rng() % 260) - 2;
@@ -67,7 +53,6 @@ TEST_F(ModuleTest, ComparisonsAgreeWithModels) {
         bool equal = true;
         for (int i = 0; i < n; i++) equal &= uint8_t(a[i] ^ kKey) == b[i];
         ASSERT_EQ(call<SLOT_SCRAMBLED_COMPARE>(api_, a.data(), b.data(), n), equal ? 0 : -1) << round;
-
         const uint8_t length = uint8_t(rng() % (round % 4 ? 8 : 256)), wildcard = uint8_t(rng() % 4);
         pattern[0] = length, pattern[1] = wildcard;
         bool matches = true;
@@ -83,20 +68,15 @@ TEST_F(ModuleTest, ComparisonsAgreeWithModels) {
     EXPECT_EQ(call<SLOT_SCRAMBLED_COMPARE>(api_, nullptr, nullptr, 0), 0) << "nothing is read for n <= 0";
 }
 
+// XOR 0x2F and a NUL after n bytes; null pointers or n = 0 write nothing.
 TEST_F(ModuleTest, XorStringCopy) {
     auto copy = exported<xor_string_copy_fn>("xor_string_copy");
-    ASSERT_NE(copy, nullptr);
-    const uint8_t source[] = {'a', 'b', 0x2F};
-    uint8_t target[5];
-    memset(target, 0xCC, sizeof target);
-    copy(source, target, 3);
-    const uint8_t expected[] = {'a' ^ 0x2F, 'b' ^ 0x2F, 0x00, 0x00, 0xCC};
+    const uint8_t source[] = {'a', 'b', 0x2F}, expected[] = {'a' ^ 0x2F, 'b' ^ 0x2F, 0, 0xCC, 0xCC};
+    uint8_t target[5] = {0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
+    copy(source, target, 0), copy(nullptr, target, 3), copy(source, nullptr, 3);
+    EXPECT_EQ(target[0], 0xCC);
+    copy(source, target, 2);
     EXPECT_EQ(memcmp(target, expected, sizeof target), 0);
-    memset(target, 0xCC, sizeof target);
-    copy(source, target, 0);
-    copy(nullptr, target, 3);
-    copy(source, nullptr, 3);
-    EXPECT_EQ(target[0] & target[4], 0xCC) << "null pointers or n = 0 write nothing";
 }
 
 }  // namespace

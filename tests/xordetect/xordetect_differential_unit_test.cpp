@@ -1,9 +1,12 @@
 // The scanner against the step-by-step reference model: every output (result,
 // key byte, key word, the whole decoded buffer, the whole source buffer) must
 // agree, on noise, on every scheme's encodings and their mutations, on long
-// runs of one byte and on repeated and distinct sixteen-byte blocks.
+// runs of one byte, on repeated and distinct sixteen-byte blocks and on paths
+// built to be rare.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,8 @@ namespace {
 using xsamples::bytes;
 
 // Runs the reference model and the scanner with each kernel set this
-// processor runs on copies of src with the same decoded-buffer garbage.
+// processor runs on copies of src with the same decoded-buffer garbage, and
+// both key finders on the first 512 bytes.
 void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &what) {
     SCOPED_TRACE(what + " size " + std::to_string(src.size()));
     const bytes garbage = xsamples::random_bytes(src.size(), rng);
@@ -35,24 +39,19 @@ void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &wh
         ASSERT_EQ(kq::xordetect::scan_buffer(**lanes, src_fast.data(), dec_fast.data(), &kb_fast, &kw_fast, n), r_ref);
         ASSERT_EQ(kb_fast, kb_ref);
         ASSERT_EQ(kw_fast, kw_ref);
-        for (size_t j = 0; j < src.size(); j++) {
-            ASSERT_EQ(dec_fast[j], dec_ref[j]) << "decoded byte " << j;
-            ASSERT_EQ(src_fast[j], src_ref[j]) << "source byte " << j;
-        }
+        auto agree = [](const bytes &a, const bytes &b) { return size_t(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin()); };
+        ASSERT_EQ(agree(dec_fast, dec_ref), src.size()) << "the first decoded byte that differs";
+        ASSERT_EQ(agree(src_fast, src_ref), src.size()) << "the first source byte that differs";
     }
+    bytes dec_fast(garbage.begin(), garbage.begin() + 512), dec_key = dec_fast;
+    uint8_t kb_fast = 0x5C, kb_key = 0x5C;
+    uint32_t kw_fast = 0xDEADBEEF, kw_key = 0xDEADBEEF;
+    ASSERT_EQ(xordetect_find_key(src.data(), dec_fast.data(), &kb_fast, &kw_fast), xoracle::find_key(src.data(), dec_key.data(), &kb_key, &kw_key));
+    ASSERT_TRUE(kb_fast == kb_key && kw_fast == kw_key && dec_fast == dec_key) << "find_key";
 }
 
-void expect_same_key(const bytes &block, std::mt19937 &rng, const std::string &what) {
-    SCOPED_TRACE(what);
-    bytes garbage = xsamples::random_bytes(512, rng);
-    bytes dec_fast = garbage, dec_ref = garbage;
-    uint8_t kb_fast = 0x5C, kb_ref = 0x5C;
-    uint32_t kw_fast = 0xDEADBEEF, kw_ref = 0xDEADBEEF;
-    ASSERT_EQ(xordetect_find_key(block.data(), dec_fast.data(), &kb_fast, &kw_fast),
-              xoracle::find_key(block.data(), dec_ref.data(), &kb_ref, &kw_ref));
-    ASSERT_EQ(kb_fast, kb_ref);
-    ASSERT_EQ(kw_fast, kw_ref);
-    ASSERT_EQ(dec_fast, dec_ref);
+void mutate(bytes &b, unsigned count, std::mt19937 &rng) {
+    for (unsigned c = 0; c < count; c++) b[rng() % b.size()] = uint8_t(rng());
 }
 
 // Header fields at and next to the values the rules test. In each group of
@@ -65,10 +64,7 @@ void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
         int width;
         uint32_t values[4];  // the typical value first
     };
-    auto put = [&](size_t at, const field &f, uint32_t v) {
-        if (f.width == 2) xsamples::put16(b, at + f.at, v);
-        else xsamples::put32(b, at + f.at, v);
-    };
+    auto put = [&](size_t at, const field &f, uint32_t v) { (f.width == 2 ? xsamples::put16 : xsamples::put32)(b, at + f.at, v); };
     const size_t s = h + lfanew;
     static const std::vector<field> groups[] = {
         {{0x48, 4, {4, 3, 5, 0}}, {0x3C, 4, {0x200, 0x400, 0x1F0, 0x1000}}, {0x68, 4, {0x10000, 0x10001, 0xFFFF, 0}},
@@ -91,82 +87,48 @@ void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
     if (rng() % 4 == 0) put(h, g, g.values[rng() % 4]);
 }
 
-enum scheme { plain, xor1, xor4, xor4_no_mz, xor16, add1, add4, widened, scheme_count };
-const char *const scheme_names[] = {"plain", "xor1", "xor4", "xor4-no-mz", "xor16", "add1", "add4", "widened"};
+enum scheme { plain, xor1, xor4, xor4_no_mz, xor4_no_runs, xor16, add1, add4, widened, scheme_count };
+const char *const scheme_names[] = {"plain", "xor1", "xor4", "xor4-no-mz", "xor4-no-runs", "xor16", "add1", "add4", "widened"};
 
 // An encoded executable of the given scheme at a random place.
 bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
     bytes b = noisy ? xsamples::random_bytes(size, rng) : bytes(size, 0);
-    const size_t room = size - 512;
-    size_t h = room ? rng() % (room + 1) : 0;
-    if (s == xor4 || s == xor4_no_mz) h &= ~size_t(3);  // sixteen-byte keys find headers at any offset
+    size_t h = size > 512 ? rng() % (size - 511) : 0;
+    if (s == xor4 || s == xor4_no_mz || s == xor4_no_runs) h &= ~size_t(3);  // sixteen-byte keys find headers at any offset
     const uint32_t lfanew = 0x80 + 8 * (rng() % 16);
     if (h + lfanew + 0x80 > size) h = 0;
-    // The fields the header needs, and eight zero bytes before the signature.
-    memset(&b[h], 0, lfanew + 0x78);
+    // The fields the header needs, and eight zero bytes before the signature;
+    // no zeros around the header: no run of the key word, so each of the
+    // four-byte key's field tests decides.
+    if (s != xor4_no_runs) memset(&b[h], 0, lfanew + 0x78);
     xsamples::write_header(b, h, lfanew);
-    if (rng() % 2) perturb(b, h, lfanew, rng);
+    if (s == xor4_no_runs || rng() % 2) perturb(b, h, lfanew, rng);
     const uint8_t k = uint8_t(rng() % 255 + 1);
     const uint32_t word = rng() | 0x01010101u;
+    uint8_t key[16];  // xor16: three zero blocks somewhere turn into the key itself
+    for (auto &c : key) c = uint8_t(rng());
+    key[0] |= 1;
     switch (s) {
-    case plain:
-        break;
-    case xor1:
-        xsamples::xor_bytes(b, k);
-        break;
-    case xor4:
-        xsamples::xor_words(b, word);
-        break;
-    case xor4_no_mz:
-        xsamples::xor_words(b, word);
-        b[h] = uint8_t(rng());
-        b[h + 1] = uint8_t(rng());
-        break;
-    case xor16: {
-        // three zero blocks somewhere turn into the key itself
-        size_t z = (rng() % ((size - 48) / 16)) * 16;
-        memset(&b[z], 0, 48);
-        uint8_t key[16];
-        for (auto &c : key) c = uint8_t(rng());
-        key[0] |= 1;
-        xsamples::xor_block(b, key);
-        break;
-    }
-    case add1:
-        xsamples::add_bytes(b, k);
-        break;
-    case add4:
-        xsamples::add_words(b, word);
-        break;
-    case widened:
-        xsamples::widen_signature(b, rng() % (size - 16));
-        break;
-    default:
-        break;
+    case xor1: xsamples::xor_bytes(b, k); break;
+    case xor4: case xor4_no_runs: xsamples::xor_words(b, word); break;
+    case xor4_no_mz: xsamples::xor_words(b, word), b[h] = uint8_t(rng()), b[h + 1] = uint8_t(rng()); break;
+    case xor16: memset(&b[(rng() % ((size - 48) / 16)) * 16], 0, 48), xsamples::xor_block(b, key); break;
+    case add1: xsamples::add_bytes(b, k); break;
+    case add4: xsamples::add_words(b, word); break;
+    case widened: xsamples::widen_signature(b, rng() % (size - 16)); break;
+    default: break;
     }
     return b;
 }
 
-void mutate(bytes &b, unsigned count, std::mt19937 &rng) {
-    for (unsigned c = 0; c < count; c++) b[rng() % b.size()] = uint8_t(rng());
-}
-
 size_t small_size(std::mt19937 &rng) { return 512 + rng() % 3585; }
-
-TEST(XorDetectDifferential, NoiseOfManySizes) {
-    std::mt19937 rng(1);
-    for (int round = 0; round < 200; round++) expect_same_scan(xsamples::random_bytes(small_size(rng), rng), rng, "noise");
-    for (size_t size : {511 + 1, 513, 514, 515, 516, 517, 65536 + 3})
-        expect_same_scan(xsamples::random_bytes(size, rng), rng, "noise");
-    expect_same_scan(xsamples::random_bytes(256 * 1024, rng), rng, "noise");
-}
 
 TEST(XorDetectDifferential, EverySchemeAndItsMutations) {
     std::mt19937 rng(2);
     for (int s = 0; s < scheme_count; s++) {
         for (int round = 0; round < 30; round++) {
             const bool noisy = round % 2;
-            bytes b = encoded(scheme(s), small_size(rng), noisy, rng);
+            bytes b = encoded(scheme(s), round % 3 ? small_size(rng) : 512, noisy, rng);  // 512: headers at 0 for find_key
             const std::string name = std::string(scheme_names[s]) + (noisy ? " in noise" : " in zeros");
             expect_same_scan(b, rng, name);
             for (unsigned flips : {1u, 3u, 20u}) {
@@ -180,45 +142,46 @@ TEST(XorDetectDifferential, EverySchemeAndItsMutations) {
     expect_same_scan(encoded(xor1, 256 * 1024, true, rng), rng, "xor1 large");
 }
 
-TEST(XorDetectDifferential, LongRunsOfOneByte) {
-    std::mt19937 rng(3);
-    for (int value : {0x00, 0xFF, 0xCC, 0x4D, 0x01}) {
-        for (size_t size : {512, 777, 4096, 8192 + 7}) {
-            bytes b(size, uint8_t(value));
-            expect_same_scan(b, rng, "run of " + std::to_string(value));
-            // a header somewhere in the run, under the run's byte as key
-            if (size >= 1024) {
-                bytes h = xsamples::plain_image(size, 100 + rng() % 200);
-                xsamples::xor_bytes(h, uint8_t(value));
-                expect_same_scan(h, rng, "run with header");
-            }
+// Buffers without a planted header, from each generator at sizes around the
+// bounds and at random, each also mutated.
+TEST(XorDetectDifferential, Generated) {
+    std::mt19937 rng(1);
+    auto run_of = [](int value) { return [value](size_t n) { return bytes(n, uint8_t(value)); }; };
+    const std::pair<const char *, std::function<bytes(size_t)>> rows[] = {
+        {"noise", [&](size_t n) { return xsamples::random_bytes(n, rng); }},
+        {"run of 00", run_of(0)}, {"run of FF", run_of(0xFF)}, {"run of CC", run_of(0xCC)}, {"run of 4D", run_of(0x4D)},
+        {"repeated block", [&](size_t n) { return xsamples::repeated_block(n, rng); }},
+        {"distinct keys", [&](size_t n) { return xsamples::distinct_block_keys(n, rng); }},
+        {"dense xor", xsamples::dense_xor_candidates}, {"dense add", xsamples::dense_add_candidates}};
+    for (const auto &[name, make] : rows) {
+        for (size_t size : {size_t(512), size_t(513), size_t(515), size_t(516), size_t(4099), size_t(8192), small_size(rng),
+                            small_size(rng), small_size(rng)}) {
+            bytes b = make(size);
+            expect_same_scan(b, rng, name);
+            mutate(b, 1 + rng() % 8, rng);
+            expect_same_scan(b, rng, std::string(name) + " mutated");
         }
     }
-    expect_same_scan(bytes(256 * 1024, 0), rng, "zeros large");
+    for (int round = 0; round < 150; round++) expect_same_scan(xsamples::random_bytes(small_size(rng), rng), rng, "noise");
+    for (const bytes &b : {xsamples::random_bytes(256 * 1024, rng), bytes(256 * 1024, 0), xsamples::repeated_block(16384, rng)})
+        expect_same_scan(b, rng, "large");
 }
 
-TEST(XorDetectDifferential, SixteenByteBlocks) {
+// Sixteen-byte keys: a header behind many keys, found by the k-th key only;
+// keys that agree in bytes 0 and 1 and offsets that all decode to 'M' 'Z'
+// under them, and one of the later keys decoding a whole header.
+TEST(XorDetectDifferential, SixteenByteKeyPaths) {
     std::mt19937 rng(4);
-    for (int round = 0; round < 20; round++) {
-        expect_same_scan(xsamples::repeated_block(512 + rng() % 4000, rng), rng, "repeated block");
-        expect_same_scan(xsamples::distinct_block_keys(512 + rng() % 4000, rng), rng, "distinct keys");
-        bytes m = xsamples::distinct_block_keys(2048, rng);
-        mutate(m, 5, rng);
-        expect_same_scan(m, rng, "distinct keys mutated");
-    }
-    // a header behind many keys, found by the k-th key only
-    for (int round = 0; round < 10; round++) {
-        bytes b = xsamples::distinct_block_keys(4096, rng);
+    for (int round = 0; round < 11; round++) {  // the last in a buffer whose keys take several partitions
+        const size_t size = round < 10 ? 4096 : 65536;
+        bytes b = xsamples::distinct_block_keys(size, rng);
         uint8_t key[16];
-        memcpy(key, &b[48 * (rng() % 30)], 16);
+        memcpy(key, &b[48 * (rng() % 30 + (round < 10 ? 0 : 1000))], 16);
         const size_t h = 16 * (100 + rng() % 100);
-        bytes img = xsamples::plain_image(4096, h);
+        bytes img = xsamples::plain_image(size, h);
         for (size_t j = h; j < h + 0x80 + 0x78; j++) b[j] = img[j] ^ key[j % 16];
         expect_same_scan(b, rng, "header behind distinct keys");
     }
-    expect_same_scan(xsamples::repeated_block(16384, rng), rng, "repeated block 16K");
-    // keys that agree in bytes 0 and 1 and offsets that all decode to 'M' 'Z'
-    // under them; one of the later keys decodes a whole header
     for (int round = 0; round < 4; round++) {
         bytes b(4096, 0);
         uint8_t key[16];
@@ -227,10 +190,7 @@ TEST(XorDetectDifferential, SixteenByteBlocks) {
             key[0] = key[1] = 0x80;
             for (int r = 0; r < 3; r++) memcpy(&b[i + 16 * r], key, 16);
         }
-        for (size_t m = 2048; m + 16 <= 4096; m += 16) {
-            b[m] = 'M' ^ 0x80;
-            b[m + 1] = 'Z' ^ 0x80;
-        }
+        for (size_t m = 2048; m + 16 <= 4096; m += 16) b[m] = 'M' ^ 0x80, b[m + 1] = 'Z' ^ 0x80;
         if (round % 2) {
             memcpy(key, &b[48 * (10 + rng() % 20)], 16);
             bytes img = xsamples::plain_image(4096, 2048 + 16 * (rng() % 64));
@@ -240,20 +200,9 @@ TEST(XorDetectDifferential, SixteenByteBlocks) {
     }
 }
 
-TEST(XorDetectDifferential, DenseCandidates) {
-    std::mt19937 rng(5);
-    for (size_t size : {512, 1000, 4099, 8192}) {
-        expect_same_scan(xsamples::dense_xor_candidates(size), rng, "dense xor");
-        expect_same_scan(xsamples::dense_add_candidates(size), rng, "dense add");
-        bytes m = xsamples::dense_xor_candidates(size);
-        mutate(m, 8, rng);
-        expect_same_scan(m, rng, "dense xor mutated");
-    }
-}
-
 // The rarer paths: the repair at size - 511, the repair through the raw
-// e_lfanew, the repeated-word rule hidden by a decoy run, a one-byte decode
-// overtaken by a whole-buffer one.
+// e_lfanew, the repeated-word rule hidden by a decoy run or only at the last
+// place it looks, a one-byte decode overtaken by a whole-buffer one.
 TEST(XorDetectDifferential, ConstructedPaths) {
     std::mt19937 rng(7);
     const uint32_t key = 0x9C2B5E13;
@@ -272,44 +221,61 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::put32(raw, 0x3C, 0x100);  // but e_lfanew stands unencoded
     raw[0] = raw[1] = 0;
     expect_same_scan(raw, rng, "repair through raw e_lfanew");
-    bytes decoy = xsamples::plain_image(1024, 0x40);
-    xsamples::put16(decoy, 0x40 + 0x80 + 0x5C, 0);
-    xsamples::xor_words(decoy, key);
-    memset(&decoy[0], 0x11, 16);
-    expect_same_scan(decoy, rng, "decoy run");
-    // a one-byte candidate whose header fails, then a four-byte key: of the
-    // first decode only the bytes past the whole decode's end last
-    bytes pending(1024, 0);
-    xsamples::write_header(pending, 0x100);
-    xsamples::xor_words(pending, key);
-    pending[8] = 'M' ^ 0x33, pending[9] = 'Z' ^ 0x33, pending[8 + 0x3E] = pending[8 + 0x3F] = 0x33;
-    expect_same_scan(pending, rng, "pending one-byte decode");
-    // a one-byte candidate whose header fails, before a one-byte-XOR header
-    bytes second = xsamples::plain_image(1024, 0x100);
-    xsamples::xor_bytes(second, 0x5A);
-    second[8] = 'M' ^ 0x33, second[9] = 'Z' ^ 0x33, second[8 + 0x3E] = second[8 + 0x3F] = 0x33;
-    expect_same_scan(second, rng, "one-byte header after a failed candidate");
-    // a header only the repeated-word rule finds (its fields fail the
-    // candidate tests), the only run of the key word at the last place the
-    // rule looks
-    bytes last = xsamples::random_bytes(1024, rng);
-    xsamples::write_header(last, 0x40);
-    xsamples::put16(last, 0x40 + 0x80 + 0x5C, 0);
-    memset(&last[1024 - 20], 0, 16);
-    xsamples::xor_words(last, key);
-    expect_same_scan(last, rng, "rule at the last place");
-}
-
-TEST(XorDetectDifferential, FindKeyOnBlocks) {
-    std::mt19937 rng(6);
-    for (int round = 0; round < 300; round++) {
-        const scheme s = scheme(round % scheme_count);
-        bytes b = encoded(s, 512, round % 3 == 0, rng);
-        if (round % 2) mutate(b, 1 + rng() % 4, rng);
-        expect_same_key(b, rng, scheme_names[s]);
+    bytes two(2048, 0);  // two DOS headers point at the signature: the first is repaired
+    xsamples::write_header(two, 0x100, 0x100);
+    two[0x100] = two[0x101] = 0;
+    xsamples::put16(two, 0x48, 4), xsamples::put32(two, 0x4C, 0xFFFF), xsamples::put16(two, 0x58, 0x40), xsamples::put32(two, 0x7C, 0x1C0);
+    xsamples::xor_words(two, key);
+    expect_same_scan(two, rng, "two DOS headers");
+    // The Characteristics test alone: its word reaches into the magic, so only
+    // a key whose halves differ by 0x10B meets it, with Characteristics 4.
+    bytes ch = xsamples::random_bytes(1024, rng);
+    xsamples::write_header(ch, 0x40);
+    xsamples::put32(ch, 0xCC, 1), xsamples::put32(ch, 0xD0, 1), xsamples::put16(ch, 0xD4, 0xF0), xsamples::put16(ch, 0xD6, 4);
+    xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B));
+    expect_same_scan(ch, rng, "Characteristics alone");
+    // Four-byte XOR and addition keys whose signature lies among the last
+    // offsets the phase visits, which the scan takes one at a time.
+    for (auto encode : {xsamples::xor_words, xsamples::add_words}) {
+        bytes b = xsamples::random_bytes(1055, rng);
+        xsamples::write_header(b, 780);  // the signature at 908
+        xsamples::put32(b, 900, 0), xsamples::put32(b, 904, 0);
+        encode(b, key);
+        expect_same_scan(b, rng, "signature at the end");
     }
-    for (int value : {0x00, 0xCC, 0xFF}) expect_same_key(bytes(512, uint8_t(value)), rng, "run");
-    expect_same_key(xsamples::repeated_block(512, rng), rng, "repeated block");
+    // Two sixteen-byte keys that each decode a header, in a buffer too small
+    // for the key tables: the first key wins.
+    bytes keys = xsamples::random_bytes(600, rng);
+    for (int pass = 0; pass < 3; pass++) {  // the third key decodes no header
+        uint8_t k16[16];
+        for (auto &c : k16) c = uint8_t(rng() | 1);
+        const size_t h = pass == 1 ? 0x40 : 0, s = h + 0x100 + h, at = pass == 2 ? 0xC0 : pass ? 0x200 : 0x80;
+        bytes img(600, 0);
+        xsamples::write_header(img, h, uint32_t(s - h));
+        for (size_t j = 0; j < 600; j++)
+            if ((pass < 2 && ((j >= h && j < h + 0x40) || (j >= s && j < s + 0x78))) || (j >= at && j < at + 48)) keys[j] = img[j] ^ k16[j % 16];
+    }
+    expect_same_scan(keys, rng, "two sixteen-byte keys in a small buffer");
+    // fields that fail the candidate tests; a decoy run first, or the only
+    // run of the key word at the last place the rule looks
+    for (bool decoy : {true, false}) {
+        bytes b = decoy ? bytes(1024, 0) : xsamples::random_bytes(1024, rng);
+        xsamples::write_header(b, 0x40);
+        xsamples::put16(b, 0x40 + 0x80 + 0x5C, 0);
+        if (!decoy) memset(&b[1024 - 20], 0, 16);
+        xsamples::xor_words(b, key);
+        if (decoy) memset(&b[0], 0x11, 16);
+        expect_same_scan(b, rng, decoy ? "decoy run" : "rule at the last place");
+    }
+    // one-byte candidates whose header fails (key 0x33), then a four-byte key
+    // (of the first decode only the bytes past the whole decode's end last)
+    // or a one-byte-XOR header
+    for (int word : {1, 0}) {
+        bytes b = xsamples::plain_image(1024, 0x100);
+        word ? xsamples::xor_words(b, key) : xsamples::xor_bytes(b, 0x5A);
+        b[8] = 'M' ^ 0x33, b[9] = 'Z' ^ 0x33, b[8 + 0x3E] = b[8 + 0x3F] = 0x33;
+        expect_same_scan(b, rng, word ? "pending one-byte decode" : "one-byte header after a failed candidate");
+    }
 }
 
 }  // namespace

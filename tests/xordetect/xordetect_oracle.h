@@ -16,10 +16,7 @@ inline uint32_t u32(const uint8_t *b, uint64_t o) {
     return uint32_t(b[o]) | (uint32_t(b[o + 1]) << 8) | (uint32_t(b[o + 2]) << 16) | (uint32_t(b[o + 3]) << 24);
 }
 inline void put32(uint8_t *b, uint64_t o, uint32_t v) {
-    b[o] = uint8_t(v);
-    b[o + 1] = uint8_t(v >> 8);
-    b[o + 2] = uint8_t(v >> 16);
-    b[o + 3] = uint8_t(v >> 24);
+    for (int t = 0; t < 4; t++) b[o + t] = uint8_t(v >> (8 * t));
 }
 
 inline int check_header(const uint8_t *buf, uint32_t size) {
@@ -45,18 +42,18 @@ inline int find_key(const uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw)
         for (int j = 0; j < 512; j++) dec[j] = src[j] ^ k;
         found = check_header(dec, 512) == 1;
     }
+    auto decodes = [&](uint32_t key) {
+        for (uint32_t j = 0; j <= 504; j += 4) put32(dec, j, u32(src, j) ^ key);
+        return check_header(dec, 512) != 0;
+    };
     if (!found) {
         *kb = 0;
-        for (uint32_t i = 0; i < 496; i += 4) {
+        for (uint32_t i = 0; i < 496 && !found; i += 4) {
             uint32_t d = u32(src, i);
             *kw = d;
             if (d == 0) continue;
             if (u32(src, i + 4) == d && u32(src, i + 8) == d && u32(src, i + 12) == d) {
-                for (uint32_t j = 0; j <= 504; j += 4) put32(dec, j, u32(src, j) ^ d);
-                if (check_header(dec, 512)) {
-                    found = true;
-                    break;
-                }
+                found = decodes(d);
                 continue;
             }
             if (i <= 383) {
@@ -65,13 +62,7 @@ inline int find_key(const uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw)
                 bool magic = (u16(src, i + 0x18) ^ (kk & 0xFFFF)) == 0x10B;
                 bool field = (u32(src, i + 0x48) ^ kk) == 4 || (u32(src, i + 0x3C) ^ kk) == 0x200 ||
                              (u32(src, i + 0x68) ^ kk) == 0x10000;
-                if (magic && field) {
-                    for (uint32_t j = 0; j <= 504; j += 4) put32(dec, j, u32(src, j) ^ kk);
-                    if (check_header(dec, 512)) {
-                        found = true;
-                        break;
-                    }
-                }
+                found = magic && field && decodes(kk);
             }
         }
     }
@@ -98,8 +89,7 @@ inline bool xor_fields_ok(const uint8_t *src, uint64_t s, uint32_t k) {
 
 inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw, uint32_t size) {
     if (!src || !dec || !kb || !kw || size < 512) return 0;
-    *kb = 0;
-    *kw = 0;
+    *kb = 0, *kw = 0;
     const uint64_t n = size;
     const uint64_t L510 = n - 510, L128 = n - 128, L48 = n - 48, L16 = n - 16;
     int64_t pos = -1;
@@ -122,26 +112,17 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
         return pos <= int64_t(n - 512) ? int32_t(pos) : -1;
     };
     auto stub_repair = [&](uint64_t s, uint32_t k) -> bool {
-        for (uint64_t h = 0; h < s && h < L510; h++) {
-            if (u16(dec, h + 8) == 4 && u32(dec, h + 0x0C) == 0x0000FFFF && u16(dec, h + 0x18) == 0x40 &&
-                u32(dec, h + 0x3C) == uint32_t(s - h)) {
-                dec[h] = 'M';
-                dec[h + 1] = 'Z';
-                src[h] = uint8_t(k) ^ 0x4D;
-                src[h + 1] = uint8_t(k >> 8) ^ 0x5A;
-                pos = int64_t(h);
-                return true;
-            }
-        }
-        if (s != 0 && u32(src, 0x3C) == uint32_t(s)) {
-            dec[0] = 'M';
-            dec[1] = 'Z';
-            src[0] = uint8_t(k) ^ 0x4D;
-            src[1] = uint8_t(k >> 8) ^ 0x5A;
-            pos = 0;
+        auto repair_at = [&](uint64_t h) {
+            dec[h] = 'M', dec[h + 1] = 'Z';
+            src[h] = uint8_t(k) ^ 0x4D, src[h + 1] = uint8_t(k >> 8) ^ 0x5A;
+            pos = int64_t(h);
             return true;
-        }
-        return false;
+        };
+        for (uint64_t h = 0; h < s && h < L510; h++)
+            if (u16(dec, h + 8) == 4 && u32(dec, h + 0x0C) == 0x0000FFFF && u16(dec, h + 0x18) == 0x40 &&
+                u32(dec, h + 0x3C) == uint32_t(s - h))
+                return repair_at(h);
+        return s != 0 && u32(src, 0x3C) == uint32_t(s) && repair_at(0);
     };
 
     // Phase 1: one-byte XOR key at any offset.
@@ -152,15 +133,11 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
         if (k == 0) {
             if (check_header(src + i, uint32_t(n - i))) {
                 for (uint64_t j = i; j < n; j++) dec[j] = src[j];
-                pos = int64_t(i);
-                return finish();
+                return pos = int64_t(i), finish();
             }
         } else {
             for (uint64_t j = i; j < n; j++) dec[j] = src[j] ^ k;
-            if (check_header(dec + i, uint32_t(n - i))) {
-                pos = int64_t(i);
-                return finish();
-            }
+            if (check_header(dec + i, uint32_t(n - i))) return pos = int64_t(i), finish();
         }
     }
 
@@ -174,11 +151,7 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
         if (!rule_used && i % 4 == 0 && u32(src, i + 4) == d && u32(src, i + 8) == d && u32(src, i + 12) == d) {
             rule_used = true;
             decode_words(d);
-            int64_t m = locate();
-            if (m >= 0) {
-                pos = m;
-                return finish();
-            }
+            if ((pos = locate()) >= 0) return finish();
             continue;
         }
         if (i >= L128) continue;
@@ -186,11 +159,7 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
         *kw = k;
         if (xor_fields_ok(src, i, k)) {
             decode_words(k);
-            int64_t m = locate();
-            if (m >= 0) {
-                pos = m;
-                return finish();
-            }
+            if ((pos = locate()) >= 0) return finish();
             if (stub_repair(i, k)) return finish();
             return detected(k == 0);
         }
@@ -200,8 +169,7 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
     }
 
     // Phase 3: sixteen-byte XOR key.
-    *kb = 0;
-    *kw = 0;
+    *kb = 0, *kw = 0;
     for (uint64_t i = 0; i < L48; i += 16) {
         uint32_t first = u32(src, i);
         if (first == 0 || first != u32(src, i + 16) || first != u32(src, i + 32)) continue;
@@ -214,8 +182,7 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
     }
 
     // Phase 4: one-byte additive key.
-    *kb = 0;
-    *kw = 0;
+    *kb = 0, *kw = 0;
     for (uint64_t i = 0; i < L510; i++) {
         uint8_t k = uint8_t(src[i] - 0x4D);
         *kb = k;
@@ -225,15 +192,13 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
     }
 
     // Phase 5: widened header.
-    *kb = 0;
-    *kw = 0;
+    *kb = 0, *kw = 0;
     for (uint64_t i = 0; i < L16; i++)
         if (u32(src, i) == 0x00450050 && u32(src, i + 4) == 0 && u32(src, i + 8) == 0x0001004C)
             return detected(false);
 
     // Phase 6: four-byte additive key.
-    *kb = 0;
-    *kw = 0;
+    *kb = 0, *kw = 0;
     for (uint64_t i = 0; i < L128; i++) {
         uint32_t d = u32(src, i);
         *kw = d;
@@ -254,8 +219,7 @@ inline int32_t scan_buffer(uint8_t *src, uint8_t *dec, uint8_t *kb, uint32_t *kw
             return detected(false);
     }
 
-    *kb = 0;
-    *kw = 0;
+    *kb = 0, *kw = 0;
     return -1;
 }
 
