@@ -248,6 +248,10 @@ TEST_F(ToolTest, ScanFindsEveryPlantedExecutableWithAnyNumberOfWorkers) {
     auto without_times = [](const std::string &s) { return std::regex_replace(s, std::regex("in [0-9.]+ s"), ""); };
     EXPECT_EQ(without_times(one), without_times(four));
 
+    // A file whose scanner leaves no decoded header, after one that left a header in the buffers.
+    ASSERT_EQ(kq("scan -q -j 1 $D/tree/a/plain-at-0 $D/tree/c/widened", &one), 1);
+    EXPECT_NE(one.find("c/widened: hidden widened\n"), std::string::npos) << one;
+
     std::string json;
     ASSERT_EQ(kq("scan -q -r --json --sort $D/tree", &json), 1);
     for (const planted &p : tree) {
