@@ -14,120 +14,17 @@
 //    hands the rest of the text over to it when verifications cost more than
 //    twice the text already covered plus 4 KiB (texts that repeat the
 //    pattern's ends everywhere); without vectors short patterns start there.
-#include <immintrin.h>
 #include <string.h>
 
 #include "module/cpu_features.h"
 #include "search/boyer_moore.h"
+#include "search/candidate_scan.h"
+#include "search/verifier.h"
 
 namespace kq {
 namespace {
 
 inline int32_t max32(int32_t a, int32_t b) { return a < b ? b : a; }
-
-// Text bytes as the kernel compares them.
-struct exact {
-    static uint8_t fold(uint8_t b) { return b; }
-    static bool same(uint8_t p, uint8_t t) { return p == t; }
-    // Bits to OR into text bytes so that every byte that matches p becomes p.
-    static uint8_t fold_bits(uint8_t) { return 0; }
-};
-struct nocase {
-    static uint8_t fold(uint8_t b) { return ascii_to_lower(b); }
-    static bool same(uint8_t p, uint8_t t) { return p == t || p == ascii_to_lower(t); }
-    // A lower-case letter p is met by p and p - 0x20, both of which OR 0x20
-    // gives p; any other p only by itself.
-    static uint8_t fold_bits(uint8_t p) { return (p >= 'a' && p <= 'z') ? 0x20 : 0; }
-};
-
-struct scan_result {
-    bool done;      // value is the answer
-    int32_t value;  // the answer, or the window where Boyer-Moore goes on
-};
-
-// Verification of candidate windows, shared by the scans; counts the bytes
-// compared against the budget.
-template <class Cmp> struct verifier {
-    const uint8_t *x;
-    int32_t m;
-    const uint8_t *y;
-    int64_t work = 0;
-
-    // Window w fits at its first and last byte. true: stop with *r.
-    bool check(int32_t w, scan_result *r) {
-        int32_t i = 1;
-        while (i < m - 1 && Cmp::same(x[i], y[w + i])) i++;
-        if (i >= m - 1) {
-            *r = {true, w};
-            return true;
-        }
-        work += i;
-        if (work > 2 * static_cast<int64_t>(w) + 4096) {
-            *r = {false, w};
-            return true;
-        }
-        return false;
-    }
-    // The windows j + bit of mask, leftmost first.
-    bool check_mask(int32_t j, uint32_t mask, scan_result *r) {
-        for (; mask; mask &= mask - 1)
-            if (check(j + __builtin_ctz(mask), r)) return true;
-        return false;
-    }
-    // Windows from..n - m one by one: the few a vector block cannot cover.
-    scan_result finish(int32_t from, int32_t n) {
-        scan_result r{true, -1};
-        const uint8_t first = x[0], tail = x[m - 1];
-        for (int32_t w = from; w <= n - m; w++)
-            if (Cmp::same(first, y[w]) && Cmp::same(tail, y[w + m - 1]) && check(w, &r)) return r;
-        return {true, -1};
-    }
-};
-
-template <class Cmp>
-__attribute__((target("sse2"))) scan_result candidate_scan_sse2(const uint8_t *x, int32_t m, const uint8_t *y,
-                                                                 int32_t n) {
-    verifier<Cmp> v{x, m, y};
-    const __m128i first = _mm_set1_epi8(static_cast<char>(x[0]));
-    const __m128i tail = _mm_set1_epi8(static_cast<char>(x[m - 1]));
-    const __m128i first_or = _mm_set1_epi8(static_cast<char>(Cmp::fold_bits(x[0])));
-    const __m128i tail_or = _mm_set1_epi8(static_cast<char>(Cmp::fold_bits(x[m - 1])));
-    const uint8_t *ends = y + m - 1;
-    // Windows j..j+15 need y[j..j+15] and y[j+m-1..j+m+14].
-    const int32_t last_block = n - m - 15;
-    int32_t j = 0;
-    scan_result r;
-    for (; j <= last_block; j += 16) {
-        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + j)), first_or);
-        const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(ends + j)), tail_or);
-        const uint32_t mask = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, tail))));
-        if (mask && v.check_mask(j, mask, &r)) return r;
-    }
-    return v.finish(j, n);
-}
-
-template <class Cmp>
-__attribute__((target("avx2"))) scan_result candidate_scan_avx2(const uint8_t *x, int32_t m, const uint8_t *y,
-                                                                 int32_t n) {
-    verifier<Cmp> v{x, m, y};
-    const __m256i first = _mm256_set1_epi8(static_cast<char>(x[0]));
-    const __m256i tail = _mm256_set1_epi8(static_cast<char>(x[m - 1]));
-    const __m256i first_or = _mm256_set1_epi8(static_cast<char>(Cmp::fold_bits(x[0])));
-    const __m256i tail_or = _mm256_set1_epi8(static_cast<char>(Cmp::fold_bits(x[m - 1])));
-    const uint8_t *ends = y + m - 1;
-    const int32_t last_block = n - m - 31;
-    int32_t j = 0;
-    scan_result r;
-    for (; j <= last_block; j += 32) {
-        const __m256i a = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(y + j)), first_or);
-        const __m256i b = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(ends + j)), tail_or);
-        const uint32_t mask = static_cast<uint32_t>(
-            _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, tail))));
-        if (mask && v.check_mask(j, mask, &r)) return r;
-    }
-    return v.finish(j, n);
-}
 
 // 4096 buckets: few enough to clear quickly, enough that the pairs of a
 // 255-byte pattern rarely share one.
@@ -193,8 +90,9 @@ int32_t bm_loop(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, const 
 template <class Cmp> scan_result scan(const uint8_t *x, int32_t m, const uint8_t *y, int32_t n, vector_unit unit) {
     if (n - m < 0) return {true, -1};
     if (m >= kPairScanMinLength) return pair_scan<Cmp>(x, m, y, n);
-    if (unit == vector_unit::avx2) return candidate_scan_avx2<Cmp>(x, m, y, n);
-    if (unit == vector_unit::sse2) return candidate_scan_sse2<Cmp>(x, m, y, n);
+    const bool fold_case = Cmp::folds;
+    if (unit == vector_unit::avx2) return candidate_scan_avx2(x, m, y, n, fold_case);
+    if (unit == vector_unit::sse2) return candidate_scan_sse2(x, m, y, n, fold_case);
     return {false, 0};
 }
 

@@ -3,9 +3,9 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
 
+#include "common/x86_lanes.h"
 #include "module/cpu_features.h"
 #include "xordetect/lane_loops.h"
-#include "xordetect/x86_lanes.h"
 
 namespace kq::xordetect {
 namespace {

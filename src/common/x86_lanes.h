@@ -1,6 +1,7 @@
 // The SSE2 and AVX2 lane types differ only in vector width and intrinsic
-// names (_mm_*_si128 against _mm256_*_si256): one definition for both. Each
-// user includes its own intrinsics header and is built with its own flags.
+// names (_mm_*_si128 against _mm256_*_si256): one definition for both, used
+// by the XOR lanes and the search kernels. Each user includes its own
+// intrinsics header and is built with its own flags.
 #pragma once
 
 #define KQ_X86_LANES(NAME, VEC, WIDTH, MM, SI)                                                            \
