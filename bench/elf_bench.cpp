@@ -5,9 +5,11 @@
 // host (malloc blocks, reads copied out of memory), against elfutils' libelf
 // doing the same work on the same bytes (elf_memory, gelf_getehdr,
 // elf_getshdrnum/gelf_getshdr, elf_getphdrnum/gelf_getphdr, the translation)
-// and against the obvious code through the same host ("direct": the head read
+// against the obvious code through the same host ("direct": the head read
 // once, records decoded where they lie), which shows what the host's copies
-// cost.
+// cost, and against the module's own host calls replayed without the module
+// ("host-calls": every allocation, free, seek, read and query the module makes
+// for the file, recorded once), the floor that the documented calls set.
 //
 // The module is loaded from the build, as an engine loads it. When
 // KQHELP_BASELINE names another libkqhelp.so (an older build), that one runs
@@ -94,7 +96,42 @@ const std::vector<std::vector<uint8_t>> &files() {
 // The host: handle n is files()[n - 1]; one read position per file.
 std::vector<uint64_t> positions;
 
+// One host call as the module made it. Blocks are numbered in the order they
+// were allocated; a read names the block and the place in it that it filled.
+struct host_event {
+    enum kind_t : uint8_t { alloc, alloc_zeroed, release, seek, read, file_size, interface } kind;
+    uint32_t block;
+    uint64_t value;  // size, offset, count or interface id
+    uint64_t at;     // read: offset in the block
+};
+struct host_recording {
+    std::vector<host_event> events;
+    std::vector<std::pair<uint8_t *, uint64_t>> blocks;  // address and size, by number
+    uint32_t block_of(const void *p, uint64_t *at) const {
+        for (size_t i = blocks.size(); i-- > 0;)
+            if (p >= blocks[i].first && p < blocks[i].first + blocks[i].second) {
+                if (at) *at = static_cast<const uint8_t *>(p) - blocks[i].first;
+                return static_cast<uint32_t>(i);
+            }
+        return ~0u;
+    }
+};
+host_recording *recording = nullptr;  // set while the module's calls are recorded
+
+void record(host_event::kind_t kind, uint32_t block, uint64_t value, uint64_t at = 0) {
+    if (recording) recording->events.push_back({kind, block, value, at});
+}
+void record_block(host_event::kind_t kind, void *block, uint64_t size) {
+    if (!recording || !block) return;
+    record(kind, static_cast<uint32_t>(recording->blocks.size()), size);
+    recording->blocks.emplace_back(static_cast<uint8_t *>(block), size);
+}
+
 int32_t host_read(host_context *, uint32_t, uint32_t handle, void *buffer, uint64_t count, uint64_t *done) {
+    if (recording) {
+        uint64_t at = 0;
+        record(host_event::read, recording->block_of(buffer, &at), count, at);
+    }
     const std::vector<uint8_t> &f = files()[handle - 1];
     uint64_t &pos = positions[handle - 1];
     uint64_t n = pos < f.size() ? std::min<uint64_t>(count, f.size() - pos) : 0;
@@ -104,6 +141,7 @@ int32_t host_read(host_context *, uint32_t, uint32_t handle, void *buffer, uint6
     return 0;
 }
 int32_t host_seek(host_context *, uint32_t, uint32_t handle, uint64_t offset, uint32_t) {
+    record(host_event::seek, 0, offset);
     positions[handle - 1] = offset;
     return 0;
 }
@@ -113,12 +151,24 @@ int32_t host_read_at(host_context *ctx, uint32_t instance, uint32_t handle, uint
     return host_read(ctx, instance, handle, buffer, count, done);
 }
 int32_t host_file_size(host_context *, uint32_t, uint32_t handle, uint64_t *size) {
+    record(host_event::file_size, 0, 0);
     *size = files()[handle - 1].size();
     return 0;
 }
-void *host_alloc(host_context *, uint32_t, uint64_t size) { return malloc(static_cast<size_t>(size)); }
-void *host_alloc_zeroed(host_context *, uint32_t, uint64_t size) { return calloc(1, static_cast<size_t>(size)); }
-void host_free(host_context *, uint32_t, void *block) { free(block); }
+void *host_alloc(host_context *, uint32_t, uint64_t size) {
+    void *block = malloc(static_cast<size_t>(size));
+    record_block(host_event::alloc, block, size);
+    return block;
+}
+void *host_alloc_zeroed(host_context *, uint32_t, uint64_t size) {
+    void *block = calloc(1, static_cast<size_t>(size));
+    record_block(host_event::alloc_zeroed, block, size);
+    return block;
+}
+void host_free(host_context *, uint32_t, void *block) {
+    if (recording) record(host_event::release, recording->block_of(block, nullptr), 0);
+    free(block);
+}
 
 host_services make_services() {
     host_services s{};
@@ -140,6 +190,7 @@ struct module_context {
 };
 
 void *get_interface(host_context *ctx, uint32_t, uint32_t id) {
+    record(host_event::interface, 0, id);
     if (id == HOST_IFACE_SERVICES) return const_cast<host_services *>(&kServices);
     if (id == HOST_IFACE_SELF_API)
         return const_cast<helper_api_entry *>(reinterpret_cast<module_context *>(ctx)->api);
@@ -266,6 +317,70 @@ uint64_t direct_pipeline(uint32_t handle) {
     return digest;
 }
 
+// The module's host calls for every file, recorded from one pass.
+std::vector<std::vector<host_event>> record_host_calls(module_context &m) {
+    std::vector<std::vector<host_event>> calls;
+    for (uint32_t handle = 1; handle <= files().size(); handle++) {
+        host_recording r;
+        recording = &r;
+        module_pipeline(m, handle);
+        recording = nullptr;
+        calls.push_back(std::move(r.events));
+    }
+    return calls;
+}
+
+// Of one file's calls, those of the head region alone: the block the first
+// read fills, its seek and read, its release.
+std::vector<host_event> head_calls(const std::vector<host_event> &events) {
+    uint32_t head = ~0u;
+    for (const host_event &e : events)
+        if (e.kind == host_event::read) {
+            head = e.block;
+            break;
+        }
+    std::vector<host_event> kept;
+    for (size_t i = 0; i < events.size(); i++) {
+        host_event e = events[i];
+        bool keep = false;
+        switch (e.kind) {
+        case host_event::alloc:
+        case host_event::alloc_zeroed:
+        case host_event::release:
+        case host_event::read: keep = e.block == head; break;
+        case host_event::seek:
+            keep = i + 1 < events.size() && events[i + 1].kind == host_event::read && events[i + 1].block == head;
+            break;
+        default: break;
+        }
+        if (!keep) continue;
+        e.block = 0;  // the one block of the replay
+        kept.push_back(e);
+    }
+    return kept;
+}
+
+// The recorded calls made again through the same host table, in the same
+// order, with the same sizes and blocks; nothing of the module runs.
+void replay_host_calls(module_context &m, uint32_t handle, const std::vector<host_event> &events,
+                       std::vector<void *> &blocks) {
+    const host_services &s = kServices;
+    host_context *ctx = &m.ctx;
+    uint64_t out = 0;
+    size_t next = 0;
+    for (const host_event &e : events) {
+        switch (e.kind) {
+        case host_event::alloc: blocks[next++] = s.alloc(ctx, 1, e.value); break;
+        case host_event::alloc_zeroed: blocks[next++] = s.alloc_zeroed(ctx, 1, e.value); break;
+        case host_event::release: s.free(ctx, 1, blocks[e.block]); break;
+        case host_event::seek: s.seek(ctx, 1, handle, e.value, 0); break;
+        case host_event::read: s.read(ctx, 1, handle, static_cast<uint8_t *>(blocks[e.block]) + e.at, e.value, &out); break;
+        case host_event::file_size: s.get_file_size(ctx, 1, handle, &out); break;
+        case host_event::interface: benchmark::DoNotOptimize(ctx->get_interface(ctx, 1, static_cast<uint32_t>(e.value))); break;
+        }
+    }
+}
+
 struct loaded_module {
     kqhost *host = nullptr;
     module_context context{};
@@ -306,6 +421,32 @@ void run_module(benchmark::State &state, const char *path) {
 void BM_module(benchmark::State &state) { run_module(state, KQHELP_MODULE_PATH); }
 void BM_baseline(benchmark::State &state) { run_module(state, getenv("KQHELP_BASELINE")); }
 
+// For every file, the module's recorded host calls as pick keeps them, replayed.
+void run_replay(benchmark::State &state, std::vector<host_event> (*pick)(const std::vector<host_event> &)) {
+    loaded_module m(KQHELP_MODULE_PATH);
+    if (!m.ok) {
+        state.SkipWithError("module not loaded");
+        return;
+    }
+    positions.assign(files().size(), 0);
+    std::vector<std::vector<host_event>> calls;
+    size_t most = 0;
+    for (const auto &events : record_host_calls(m.context)) {
+        calls.push_back(pick(events));
+        most = std::max(most, calls.back().size());
+    }
+    std::vector<void *> blocks(most);
+    uint32_t n = static_cast<uint32_t>(files().size());
+    for (auto _ : state)
+        for (uint32_t handle = 1; handle <= n; handle++) replay_host_calls(m.context, handle, calls[handle - 1], blocks);
+    state.counters["files"] = n;
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+std::vector<host_event> all_calls(const std::vector<host_event> &events) { return events; }
+void BM_host_calls(benchmark::State &state) { run_replay(state, all_calls); }
+void BM_host_head(benchmark::State &state) { run_replay(state, head_calls); }
+
 void BM_direct(benchmark::State &state) {
     positions.assign(files().size(), 0);
     uint32_t n = static_cast<uint32_t>(files().size());
@@ -341,6 +482,35 @@ void compare_digests() {
     }
     fprintf(stderr, "elf_bench: answers differ from libelf on %zu of %zu files, from the baseline on %zu\n",
             from_libelf, files().size(), from_baseline);
+
+    // The speed must come from the module's own work: both make the same host
+    // calls, in the same order, with the same sizes, offsets and blocks.
+    const std::vector<std::vector<host_event>> calls = record_host_calls(m.context);
+    const std::vector<std::vector<host_event>> baseline_calls = record_host_calls(b.context);
+    auto same = [](const host_event &x, const host_event &y) {
+        return x.kind == y.kind && x.block == y.block && x.value == y.value && x.at == y.at;
+    };
+    size_t calls_differ = 0;
+    for (size_t i = 0; i < calls.size(); i++)
+        if (!std::equal(calls[i].begin(), calls[i].end(), baseline_calls[i].begin(), baseline_calls[i].end(), same))
+            calls_differ++;
+    fprintf(stderr, "elf_bench: host calls differ from the baseline's on %zu files\n", calls_differ);
+
+    // What the host-calls peer replays, per file on average.
+    uint64_t count[host_event::interface + 1] = {}, zeroed = 0, copied = 0;
+    for (const auto &events : calls)
+        for (const host_event &e : events) {
+            count[e.kind]++;
+            if (e.kind == host_event::alloc_zeroed) zeroed += e.value;
+            if (e.kind == host_event::read) copied += e.value;
+        }
+    double n = static_cast<double>(files().size());
+    fprintf(stderr,
+            "elf_bench: module host calls per file: %.1f allocations, %.1f zeroed (%.0f bytes), %.1f frees, "
+            "%.1f seeks, %.1f reads (%.0f bytes asked), %.1f size queries, %.1f interface queries\n",
+            count[host_event::alloc] / n, count[host_event::alloc_zeroed] / n, zeroed / n,
+            count[host_event::release] / n, count[host_event::seek] / n, count[host_event::read] / n, copied / n,
+            count[host_event::file_size] / n, count[host_event::interface] / n);
 }
 
 int register_all() {
@@ -349,6 +519,8 @@ int register_all() {
     benchmark::RegisterBenchmark("elf/pipeline-300/kqhelp", BM_module)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("elf/pipeline-300/peer:libelf", BM_libelf)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("elf/pipeline-300/peer:direct", BM_direct)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("elf/pipeline-300/peer:host-calls", BM_host_calls)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("elf/pipeline-300/peer:host-head", BM_host_head)->Unit(benchmark::kMicrosecond);
     if (getenv("KQHELP_BASELINE"))
         benchmark::RegisterBenchmark("elf/pipeline-300/peer:baseline", BM_baseline)->Unit(benchmark::kMicrosecond);
     return 0;

@@ -18,11 +18,15 @@ template <class R> struct sides {
 template <class K> uint64_t walk(elf_reader *r, uint64_t value, sides<typename K::normalised> side, int32_t miss) {
     const typename K::normalised *table = nullptr;
     elf_tables::get_table<K>(r, &table, nullptr);
-    for (uint32_t i = 0; i < K::raw_count(r); i++) {
-        const typename K::normalised *s = nullptr;
-        if (elf_tables::get_by_index<K>(r, i, &s) != 0) return 0;
-        if (!K::maps_memory(*s)) continue;
-        if (range_holds(s->*side.from, K::size(*s), value)) return value - s->*side.from + s->*side.to;
+    // The loaded records are walked as if fetched one by one: when records
+    // are loaded but their normalised table could not be made, fetching the
+    // first tries once more, and a second failure ends the walk with 0.
+    if (!table && K::raw_count(r) != 0 && elf_tables::get_table<K>(r, &table, nullptr) != 0) return 0;
+    // Once made, the normalised table holds every loaded record.
+    for (uint32_t i = 0; table && i < K::count(r); i++) {
+        const typename K::normalised &s = table[i];
+        if (!K::maps_memory(s)) continue;
+        if (range_holds(s.*side.from, K::size(s), value)) return value - s.*side.from + s.*side.to;
     }
     return elf_fail(r, miss, uint64_t{0});
 }
@@ -53,11 +57,8 @@ extern "C" uint64_t elf_get_image_base(elf_reader *r) {
     const elf_segment *table = nullptr;
     uint32_t loaded = 0;
     if (elf_get_segment_table(r, &table, &loaded) != 0) return base;
-    for (uint32_t i = 0; i < declared && i < loaded; i++) {
-        const elf_segment *s = nullptr;
-        if (elf_get_segment_by_index(r, i, &s) != 0) return ~uint64_t{0};
-        if (s->p_type == kPtLoad && s->p_vaddr < base) base = s->p_vaddr;
-    }
+    for (uint32_t i = 0; i < declared && i < loaded; i++)
+        if (table[i].p_type == kPtLoad && table[i].p_vaddr < base) base = table[i].p_vaddr;
     return base;
 }
 

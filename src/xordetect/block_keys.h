@@ -6,8 +6,9 @@
 
 namespace kq::xordetect {
 
-// Up to this many distinct keys, scanning the buffer once per key (at memory
-// speed) is cheaper than joining all keys with all offsets.
+// Up to this many distinct keys, one vector pass comparing every offset with
+// each key (lane_kernels.h, find_mz16) is cheaper than joining all keys with
+// all offsets residue by residue.
 inline constexpr unsigned kFewBlockKeys = 32;
 
 struct block_key_outcome {

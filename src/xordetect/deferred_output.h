@@ -1,8 +1,10 @@
 // The decoded buffer as the scanner leaves it. The scanner's decodes overwrite
 // one another: a suffix decode [i, size) by a later one at a higher offset, any
 // of them by a whole-buffer decode. Only the bytes that survive are written:
-// a suffix decode stays pending until the next one shows how much of it lasts,
+// a decode stays pending until the next one shows how much of it lasts (a
+// whole-buffer decode is overwritten entirely by the next whole-buffer one),
 // so every byte of the decoded buffer is written a bounded number of times.
+// While a decode is pending the scanner judges candidates through views.
 #pragma once
 
 #include <stdint.h>
@@ -31,12 +33,16 @@ struct deferred_output {
     suffix_kind kind = suffix_kind::none;
     uint64_t start = 0;
     uint8_t key = 0;
+    // A whole-buffer decode with this sixteen-byte key, not yet written.
+    bool whole = false;
+    uint8_t whole_key[16] = {};
 
     deferred_output(const lane_kernels &l, const uint8_t *s, uint8_t *d, uint64_t n)
         : lanes(l), src(s), dec(d), size(n), whole_end((n - 4 + 3) & ~uint64_t(3)) {}
 
     // A decode of [at, size) with this kind and key.
     void suffix(uint64_t at, suffix_kind k, uint8_t key_byte) {
+        write_whole(at);  // whole-buffer decodes come before suffix ones
         // The same decode from a later offset changes nothing before it.
         if (kind == k && key == key_byte && at > start) return;
         if (kind != suffix_kind::none && at > start) write(start, at);
@@ -61,11 +67,21 @@ struct deferred_output {
 
     void whole_xor_block(const uint8_t *key) {
         before_whole();
-        lanes.xor16(dec, src, 0, whole_end, key);
+        memcpy(whole_key, key, sizeof whole_key);
+        whole = true;
     }
 
-    // The scan ends: the pending suffix decode lasts to the end.
+    // Writes the pending whole-buffer decode, below `to` only when a suffix
+    // decode from `to` follows.
+    void write_whole(uint64_t to = UINT64_MAX) {
+        if (!whole) return;
+        lanes.xor16(dec, src, 0, to < whole_end ? to : whole_end, whole_key);
+        whole = false;
+    }
+
+    // The scan ends: the pending decodes last to the end.
     void flush() {
+        write_whole();
         if (kind == suffix_kind::none) return;
         write(start, size);
         kind = suffix_kind::none;

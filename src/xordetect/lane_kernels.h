@@ -13,13 +13,29 @@ namespace kq::xordetect {
 // fails its filter cannot be a candidate of that phase; one that passes is
 // checked in full by the caller.
 enum class filter : uint8_t {
-    mz,        // decoded buffer: 'M' 'Z'
     xor1,      // one-byte XOR: 'M' 'Z' and the high bytes of e_lfanew decode to 0 under the same key
     xor4,      // four-byte XOR: Magic and Subsystem's high byte decode under the signature or Machine key
     rule,      // four equal non-zero words at a multiple of 4 (only multiples of 4 are reported)
     add1,      // one-byte addition: 'M' 'Z' and the high bytes of e_lfanew
     widened,   // the widened signature's first bytes
     add4,      // four-byte addition: equal halves of the first word pair, Magic's low byte
+};
+
+// A sixteen-byte key as find_mz16 compares it: offset o decodes to 'M' 'Z'
+// when buf[o] == m[o mod 16] and buf[o + 1] == z[o mod 16]. Each row repeats
+// the key's period so that a vector of 32 lanes can start at any phase.
+struct mz16_pattern {
+    uint8_t m[48];
+    uint8_t z[48];
+
+    explicit mz16_pattern(const uint8_t *key) {
+        for (unsigned t = 0; t < 48; t++) {
+            m[t] = uint8_t(key[t & 15] ^ 'M');
+            z[t] = uint8_t(key[(t + 1) & 15] ^ 'Z');
+        }
+    }
+    mz16_pattern() = default;
+    bool at(const uint8_t *buf, uint64_t o) const { return buf[o] == m[o & 15] && buf[o + 1] == z[o & 15]; }
 };
 
 struct lane_kernels {
@@ -31,9 +47,11 @@ struct lane_kernels {
     // no offset passes. The caller keeps every read in the buffer: `to` is at
     // most the phase's limit.
     uint64_t (*find)(filter f, const uint8_t *buf, uint64_t from, uint64_t to, uint32_t *hits);
-    // The same for offsets m whose two bytes decode to 'M' 'Z' under a
-    // sixteen-byte key (src[m] XOR key[m mod 16] and the next).
-    uint64_t (*find_mz16)(const uint8_t *buf, uint64_t from, uint64_t to, const uint8_t *key, uint32_t *hits);
+    // The same for offsets m whose two bytes decode to 'M' 'Z' under one of
+    // `count` sixteen-byte keys (src[m] XOR key[m mod 16] and the next), all
+    // tested in one pass (count at least 1).
+    uint64_t (*find_mz16)(const uint8_t *buf, uint64_t from, uint64_t to, const struct mz16_pattern *keys,
+                          unsigned count, uint32_t *hits);
     // dst[j] = src[j] XOR key[j mod 16] for j in [from, to).
     void (*xor16)(uint8_t *dst, const uint8_t *src, uint64_t from, uint64_t to, const uint8_t *key);
     // dst[j] = src[j] - k for j in [from, to).

@@ -22,8 +22,6 @@ template <class V> struct filters {
     static vec at(const uint8_t *p, unsigned o) { return V::load(p + o); }
     static vec c(uint8_t b) { return V::splat(b); }
 
-    static uint32_t mz(const uint8_t *p) { return V::bits(V::both(V::eq(at(p, 0), c('M')), V::eq(at(p, 1), c('Z')))); }
-
     static uint32_t xor1(const uint8_t *p) {
         const vec v = at(p, 0);
         const auto pair = V::eq(V::diff(v, at(p, 1)), c('M' ^ 'Z'));
@@ -81,7 +79,6 @@ inline bool one(filter f, const uint8_t *p) {
         return uint32_t(p[o]) | (uint32_t(p[o + 1]) << 8) | (uint32_t(p[o + 2]) << 16) | (uint32_t(p[o + 3]) << 24);
     };
     switch (f) {
-    case filter::mz: return p[0] == 'M' && p[1] == 'Z';
     case filter::xor1: return (p[0] ^ p[1]) == ('M' ^ 'Z') && (p[0] ^ p[0x3E]) == 'M' && (p[0] ^ p[0x3F]) == 'M';
     case filter::add1: {
         const uint8_t k = uint8_t(p[0] - 'M');
@@ -124,7 +121,6 @@ uint64_t find_with(filter f, const uint8_t *buf, uint64_t i, uint64_t to, uint32
 template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, uint64_t to, uint32_t *hits) {
     using F = filters<V>;
     switch (f) {
-    case filter::mz: return find_with<V, F::mz>(f, buf, from, to, hits);
     case filter::xor1: return find_with<V, F::xor1>(f, buf, from, to, hits);
     case filter::xor4: return find_with<V, F::xor4>(f, buf, from, to, hits);
     case filter::rule: return find_with<V, F::rule>(f, buf, from, to, hits);
@@ -137,17 +133,26 @@ template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, ui
 }
 
 template <class V>
-uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const uint8_t *key, uint32_t *hits) {
+uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const mz16_pattern *keys, unsigned count,
+                   uint32_t *hits) {
     // Blocks of 32 offsets keep the key phase of the first one.
-    uint8_t run[64];
-    for (unsigned t = 0; t < sizeof run; t++) run[t] = key[(i + t) & 15];
-    const typename V::vec m = V::splat('M'), z = V::splat('Z');
+    const unsigned phase = unsigned(i & 15);
     for (; i + 32 <= to; i += 32) {
         uint32_t block = 0;
-        for (unsigned q = 0; q < 32; q += V::width)
-            block |= V::bits(V::both(V::eq(V::diff(V::load(buf + i + q), V::load(run + q)), m),
-                                     V::eq(V::diff(V::load(buf + i + q + 1), V::load(run + q + 1)), z)))
-                     << q;
+        for (unsigned q = 0; q < 32; q += V::width) {
+            const typename V::vec a = V::load(buf + i + q), b = V::load(buf + i + q + 1);
+            const unsigned o = phase + q;
+            auto match = [&](unsigned k) {
+                return V::both(V::eq(a, V::load(keys[k].m + o)), V::eq(b, V::load(keys[k].z + o)));
+            };
+            // Two chains of keys, so that neither waits for the other.
+            typename V::vec any = match(0), more = match(count - 1);
+            for (unsigned k = 1; k + 1 < count; k += 2) {
+                any = V::either(any, match(k));
+                more = V::either(more, match(k + 1));
+            }
+            block |= V::bits(V::either(any, more)) << q;
+        }
         if (block) {
             *hits = block;
             return i;
@@ -155,7 +160,8 @@ uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const uint8_t *k
     }
     uint32_t tail = 0;
     for (uint64_t u = 0; i + u < to; u++)
-        if ((buf[i + u] ^ run[u]) == 'M' && (buf[i + u + 1] ^ run[u + 1]) == 'Z') tail |= uint32_t(1) << u;
+        for (unsigned k = 0; k < count; k++)
+            if (keys[k].at(buf, i + u)) tail |= uint32_t(1) << u;
     *hits = tail;
     return tail ? i : to;
 }

@@ -55,15 +55,18 @@ struct scan {
         return -1;
     }
 
-    // First offset of the (fully written) decoded buffer with a header.
+    // First offset with a header in the pending whole-buffer decode, judged
+    // through a view (every byte the test reads lies below whole_end).
     int64_t locate() const {
-        int64_t found = kNoPosition;
-        each(filter::mz, dec, 0, lim510, [&](uint64_t m) {
-            if (!header_ok(plain_view{dec + m}, size - m)) return false;
-            found = int64_t(m);
-            return true;
-        });
-        return found;
+        const mz16_pattern key(out.whole_key);
+        uint32_t hits;
+        for (uint64_t at = lanes.find_mz16(src, 0, lim510, &key, 1, &hits); at < lim510;
+             at = lanes.find_mz16(src, at + 32, lim510, &key, 1, &hits))
+            for (; hits; hits &= hits - 1) {
+                const uint64_t m = at + unsigned(__builtin_ctz(hits));
+                if (header_ok(xor_block_view{src, m, out.whole_key}, size - m)) return int64_t(m);
+            }
+        return kNoPosition;
     }
 
     bool one_byte_xor(int32_t *result);
@@ -113,6 +116,7 @@ bool scan::word_candidate(uint64_t i, uint32_t k) const {
 
 // A DOS header whose MZ bytes were lost, pointing at the signature at s.
 bool scan::stub_repair(uint64_t s, uint32_t k, int64_t *pos) {
+    out.write_whole();
     uint64_t at = UINT64_MAX;
     for (uint64_t h = 0; h < s && h < lim510; h++) {
         if (get16(dec, h + 8) == 4 && get32(dec, h + 0x0C) == 0x0000FFFF && get16(dec, h + 0x18) == 0x40 &&
@@ -189,16 +193,29 @@ bool scan::block_xor(int32_t *result) {
     if (!found.any_key) return false;
     bool located = found.located;
     uint64_t key_at = found.located ? found.winner : found.last;
-    for (unsigned j = 0; j < found.few && !located; j++) {
-        const uint8_t *key = src + found.few_at[j];
+    if (found.few) {
+        // One pass for all keys; a header under key j leaves only the keys
+        // before it in the search.
+        mz16_pattern keys[kFewBlockKeys];
+        for (unsigned j = 0; j < found.few; j++) keys[j] = mz16_pattern(src + found.few_at[j]);
+        unsigned best = found.few;
         uint32_t hits;
-        for (uint64_t at = lanes.find_mz16(src, 0, lim510, key, &hits); at < lim510 && !located;
-             at = lanes.find_mz16(src, at + 32, lim510, key, &hits))
-            for (; hits && !located; hits &= hits - 1) {
+        for (uint64_t at = lanes.find_mz16(src, 0, lim510, keys, best, &hits); at < lim510;
+             at = lanes.find_mz16(src, at + 32, lim510, keys, best, &hits)) {
+            for (; hits; hits &= hits - 1) {
                 const uint64_t m = at + unsigned(__builtin_ctz(hits));
-                located = header_ok(xor_block_view{src, m, key}, size - m);
+                for (unsigned j = 0; j < best; j++)
+                    if (keys[j].at(src, m) && header_ok(xor_block_view{src, m, src + found.few_at[j]}, size - m)) {
+                        best = j;
+                        break;
+                    }
             }
-        if (located) key_at = found.few_at[j];
+            if (best == 0) break;
+        }
+        if (best < found.few) {
+            located = true;
+            key_at = found.few_at[best];
+        }
     }
     // The decode the literal search leaves: the winner's, or the last key block's.
     out.whole_xor_block(src + key_at);

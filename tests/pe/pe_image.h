@@ -16,18 +16,22 @@ namespace kqtest {
 using bytes = std::vector<uint8_t>;
 
 inline uint8_t fill_byte(uint64_t offset) { return static_cast<uint8_t>(offset ^ (offset >> 8) ^ (offset >> 16)); }
-
-inline void put16(bytes &b, uint64_t at, uint16_t v) {
-    if (at + 2 > b.size()) b.resize(at + 2);
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
+inline bytes numbered(uint64_t n) {
+    bytes b(n);
+    for (uint64_t i = 0; i < n; i++) b[i] = fill_byte(i);
+    return b;
 }
-inline void put32(bytes &b, uint64_t at, uint32_t v) {
-    if (at + 4 > b.size()) b.resize(at + 4);
-    for (int i = 0; i < 4; i++) b[at + i] = uint8_t(v >> (8 * i));
+inline void put_le(bytes &b, uint64_t at, uint64_t v, int width) {
+    if (at + width > b.size()) b.resize(at + width);
+    for (int i = 0; i < width; i++) b[at + i] = uint8_t(v >> (8 * i));
 }
-inline uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t get32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
+inline void put16(bytes &b, uint64_t at, uint16_t v) { put_le(b, at, v, 2); }
+inline void put32(bytes &b, uint64_t at, uint32_t v) { put_le(b, at, v, 4); }
+inline uint32_t get_le(const bytes &b, uint64_t at, int width) {
+    uint32_t v = 0;
+    for (int i = 0; i < width && at + i < b.size(); i++) v |= uint32_t(b[at + i]) << (8 * i);
+    return v;
+}
 
 struct section_spec {
     uint32_t virtual_size, virtual_address, raw_size, raw_pointer;
@@ -49,42 +53,30 @@ struct pe_spec {
 inline uint32_t optional_size_of(const pe_spec &s) {
     return s.optional_size >= 0 ? uint32_t(s.optional_size) : (s.plus ? 240u : 224u);
 }
-
 inline uint64_t section_table_offset(const pe_spec &s) { return uint64_t(s.lfanew) + 24 + optional_size_of(s); }
 
 inline bytes build_pe(const pe_spec &s) {
-    uint64_t end = section_table_offset(s) + 40 * s.sections.size();
-    if (!s.file_size)  // sized by the data only when no size is given
-        for (const section_spec &sec : s.sections)
-            if (uint64_t(sec.raw_pointer) + sec.raw_size > end) end = uint64_t(sec.raw_pointer) + sec.raw_size;
-    uint64_t size = s.file_size ? s.file_size : end;
-    bytes b(std::max<uint64_t>(size, end));
-    for (uint64_t i = 0; i < b.size(); i++) b[i] = fill_byte(i);
+    const uint64_t nt = s.lfanew, table = section_table_offset(s);
+    uint64_t end = table + 40 * s.sections.size(), size = s.file_size;
+    for (const section_spec &sec : s.sections) end = std::max(end, size ? 0 : uint64_t(sec.raw_pointer) + sec.raw_size);
+    bytes b = numbered(std::max(size, end));
     memset(b.data(), 0, 64);
-    b[0] = uint8_t(s.dos_signature[0]);
-    b[1] = uint8_t(s.dos_signature[1]);
+    memcpy(b.data(), s.dos_signature, 2);
     put32(b, 0x3C, s.lfanew);
-    uint64_t nt = s.lfanew;
     memset(b.data() + nt, 0, 24 + optional_size_of(s));
-    put32(b, nt, 0x4550);
-    put16(b, nt + 4, s.plus ? 0x8664 : 0x14C);
+    put32(b, nt, 0x4550), put16(b, nt + 4, s.plus ? 0x8664 : 0x14C);
     put16(b, nt + 6, uint16_t(s.number_of_sections >= 0 ? s.number_of_sections : int32_t(s.sections.size())));
-    put16(b, nt + 20, uint16_t(optional_size_of(s)));
-    put16(b, nt + 24, s.plus ? 0x20B : 0x10B);
-    put32(b, nt + 40, s.entry);
-    put32(b, nt + 56, 0x1000);
-    put32(b, nt + 60, s.file_alignment);
-    uint64_t table = section_table_offset(s);
+    put16(b, nt + 20, uint16_t(optional_size_of(s))), put16(b, nt + 24, s.plus ? 0x20B : 0x10B);
+    put32(b, nt + 40, s.entry), put32(b, nt + 56, 0x1000), put32(b, nt + 60, s.file_alignment);
     for (size_t i = 0; i < s.sections.size(); i++) {
-        uint64_t at = table + 40 * i;
+        const section_spec &sec = s.sections[i];
+        const uint64_t at = table + 40 * i;
         memset(b.data() + at, 0, 40);
-        strncpy(reinterpret_cast<char *>(b.data() + at), s.sections[i].name, 8);
-        put32(b, at + 8, s.sections[i].virtual_size);
-        put32(b, at + 12, s.sections[i].virtual_address);
-        put32(b, at + 16, s.sections[i].raw_size);
-        put32(b, at + 20, s.sections[i].raw_pointer);
+        strncpy(reinterpret_cast<char *>(b.data() + at), sec.name, 8);
+        put32(b, at + 8, sec.virtual_size), put32(b, at + 12, sec.virtual_address);
+        put32(b, at + 16, sec.raw_size), put32(b, at + 20, sec.raw_pointer);
     }
-    b.resize(size);  // a smaller file_size cuts the image short
+    b.resize(size ? size : end);  // a smaller file_size cuts the image short
     return b;
 }
 
@@ -97,18 +89,13 @@ inline pe_spec two_sections(bool plus = false) {
     return s;
 }
 
-// An NE image: "NE" at e_lfanew and a plain 64-byte header.
+// An NE image: "NE" at e_lfanew and a plain 64-byte header, cut to size.
 inline bytes build_ne(uint32_t lfanew = 0x80, uint64_t size = 0x400) {
-    bytes b(std::max<uint64_t>(size, 64));  // built whole, then cut to size
-    for (uint64_t i = 0; i < b.size(); i++) b[i] = fill_byte(i);
+    bytes b = numbered(std::max<uint64_t>(size, 64));
     memset(b.data(), 0, 64);
-    b[0] = 'M';
-    b[1] = 'Z';
+    memcpy(b.data(), "MZ", 2);
     put32(b, 0x3C, lfanew);
-    if (lfanew + 2 <= b.size()) {
-        b[lfanew] = 'N';
-        b[lfanew + 1] = 'E';
-    }
+    if (lfanew + 2ull <= b.size()) memcpy(b.data() + lfanew, "NE", 2);
     b.resize(size);
     return b;
 }

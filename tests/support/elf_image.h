@@ -1,7 +1,7 @@
-// Synthetic ELF files of either class and byte order for the reader's tests:
-// a header, a program header table, a data area, the section-name table and
-// the section header table, in that order, with any header field overridable
-// (an overridden e_shoff changes only the header; the table stays in place).
+// Synthetic ELF files of either class and byte order: a header, the program
+// header table, a data area, the section-name table and the section header
+// table, in that order, with any header field overridable (an overridden
+// e_shoff changes only the header; the table stays in place).
 #pragma once
 
 #include <stdint.h>
@@ -14,23 +14,14 @@ namespace kqtest {
 
 struct elf_image {
     struct section {
-        section(std::string name_ = "", uint32_t type_ = 1, uint64_t flags_ = 0, uint64_t addr_ = 0,
-                uint64_t offset_ = 0, uint64_t size_ = 0, uint32_t link_ = 0, uint32_t info_ = 0,
-                uint64_t align_ = 1, uint64_t entsize_ = 0)
-            : name(name_), type(type_), flags(flags_), addr(addr_), offset(offset_), size(size_), link(link_),
-              info(info_), align(align_), entsize(entsize_) {}
         std::string name;
         uint32_t type = 1;
         uint64_t flags = 0, addr = 0, offset = 0, size = 0;
         uint32_t link = 0, info = 0;
         uint64_t align = 1, entsize = 0;
-        std::optional<uint32_t> name_offset;  // default: where the name was placed
+        std::optional<uint32_t> name_offset = std::nullopt;  // default: where the name was placed
     };
     struct segment {
-        segment(uint32_t type_ = 1, uint32_t flags_ = 5, uint64_t offset_ = 0, uint64_t vaddr_ = 0,
-                uint64_t paddr_ = 0, uint64_t filesz_ = 0, uint64_t memsz_ = 0, uint64_t align_ = 0x1000)
-            : type(type_), flags(flags_), offset(offset_), vaddr(vaddr_), paddr(paddr_), filesz(filesz_),
-              memsz(memsz_), align(align_) {}
         uint32_t type = 1, flags = 5;
         uint64_t offset = 0, vaddr = 0, paddr = 0, filesz = 0, memsz = 0, align = 0x1000;
     };
@@ -42,8 +33,8 @@ struct elf_image {
     uint64_t entry = 0x401000;
     std::vector<section> sections;  // section 0 (NULL) is added by build()
     std::vector<segment> segments;
-    bool names = true;              // add a .shstrtab and point e_shstrndx at it
-    uint64_t data_size = 64;        // bytes of the data area (tables go after it)
+    bool names = true;        // add a .shstrtab and point e_shstrndx at it
+    uint64_t data_size = 64;  // bytes of the data area (tables go after it)
     std::optional<uint64_t> phoff, shoff;
     std::optional<uint16_t> phnum, shnum, shstrndx, ehsize, phentsize, shentsize;
     std::optional<uint64_t> section0_size;  // sh_size of section 0 (extended numbering)
@@ -59,8 +50,8 @@ struct elf_image {
 
     std::vector<uint8_t> build();
 
-    // A small, complete executable: .text, .data, .bss, a PT_LOAD per
-    // allocated section and a PT_NOTE.
+    // A small, complete executable: .text, .data, .bss, .comment, a PT_LOAD
+    // per allocated section and a PT_NOTE.
     static elf_image executable(int elf_class, bool big);
 };
 

@@ -1,10 +1,11 @@
 #include "support/module_fixture.h"
 
 #include <stdio.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 namespace kqtest {
 
@@ -12,6 +13,19 @@ void ModuleTest::SetUp() {
     host_ = kqhost_create();
     ASSERT_EQ(kqhost_load_module(host_, KQHELP_MODULE_PATH), 0) << kqhost_last_error(host_);
     api_ = kqhost_api(host_);
+}
+
+void ModuleTest::TearDown() {
+    for (scan_file *f : files_) close_scan_file(host_, f);
+    EXPECT_EQ(kqhost_report_leaks(host_, stderr), 0u) << "host blocks still live after every scan_file was destroyed";
+    EXPECT_EQ(kqhost_misuse_count(host_), 0u) << "bad frees or calls with a wrong instance";
+    kqhost_destroy(host_);
+}
+
+scan_file *ModuleTest::create_from_handle(uint32_t handle) {
+    scan_file *f = call<SLOT_SCAN_FILE_CREATE>(api_, ctx(), instance(), &handle);
+    if (f) files_.push_back(f);
+    return f;
 }
 
 scan_file *open_scan_file(kqhost *host, const bytes &data) {
@@ -31,49 +45,41 @@ uint64_t allocations(const kqhost *host) {
     return n;
 }
 
-void ModuleTest::TearDown() {
-    for (scan_file *f : files_) close_scan_file(host_, f);
-    files_.clear();
-    EXPECT_EQ(kqhost_report_leaks(host_, stderr), 0u) << "host blocks still live after every scan_file was destroyed";
-    EXPECT_EQ(kqhost_misuse_count(host_), 0u) << "bad frees or calls with a wrong instance";
-    kqhost_destroy(host_);
-}
-
-uint32_t ModuleTest::open_bytes(const bytes &data) { return kqhost_open_memory(host_, data.data(), data.size()); }
-
-scan_file *ModuleTest::create_from_handle(uint32_t handle) {
-    scan_file *f = call<SLOT_SCAN_FILE_CREATE>(api_, ctx(), instance(), &handle);
-    if (f) files_.push_back(f);
-    return f;
-}
-
-scan_file *ModuleTest::create(const bytes &data) { return create_from_handle(open_bytes(data)); }
-
-void ModuleTest::destroy(scan_file *file) {
-    files_.erase(std::remove(files_.begin(), files_.end(), file), files_.end());
-    close_scan_file(host_, file);
-}
-
 std::string temp_path(const std::string &name) {
-    std::string dir = std::string(KQHELP_BINARY_DIR) + "/test-data";
-    mkdir(dir.c_str(), 0755);  // may exist already
-    return dir + "/" + name;
+    const std::filesystem::path path = std::filesystem::path(KQHELP_BINARY_DIR) / "test-data" / name;
+    std::filesystem::create_directories(path.parent_path());
+    return path.string();
+}
+
+std::string write_temp_file(const std::string &name, std::string_view data) {
+    const std::string path = temp_path(name);
+    std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size()));
+    return path;
+}
+
+std::vector<std::string> files_in(const std::string &dir, size_t limit) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto &e : std::filesystem::directory_iterator(dir, ec))
+        if (e.is_regular_file(ec) && e.path().filename().string()[0] != '.') names.push_back(e.path().string());
+    std::sort(names.begin(), names.end());
+    names.resize(std::min(limit, names.size()));
+    return names;
 }
 
 int run_command(const std::string &command, std::string *out) {
     FILE *p = popen(command.c_str(), "r");
     if (!p) return -1;
     char buf[4096];
-    size_t n;
     if (out) out->clear();
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
         if (out) out->append(buf, n);
-    int status = pclose(p);
+    const int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string tool_command(const std::string &args) {
-    std::string runner = KQHELP_RUNNER;
+    const std::string runner = KQHELP_RUNNER;
     return (runner.empty() ? "" : runner + " ") + KQHELP_TOOL_PATH + " " + args;
 }
 

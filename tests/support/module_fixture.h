@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kqhelp/slot_call.hpp"
@@ -25,21 +26,16 @@ uint64_t allocations(const kqhost *host);
 class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override;  // destroys the files of create(), then nothing may be live
 
     template <class Fn> Fn exported(const char *name) const { return reinterpret_cast<Fn>(kqhost_symbol(host_, name)); }
-
     host_context *ctx() { return kqhost_context(host_); }
     uint32_t instance() const { return kqhost_instance(host_); }
     uint64_t calls(kqhost_call kind) const { return kqhost_calls(host_, kind); }
     uint64_t live_blocks() const { return kqhost_live_blocks(host_); }
-
-    // A file served from memory, and its scan_file (destroyed in TearDown
-    // unless the test destroys it first with destroy()).
-    uint32_t open_bytes(const bytes &data);
-    scan_file *create(const bytes &data);
+    uint32_t open_bytes(const bytes &data) { return kqhost_open_memory(host_, data.data(), data.size()); }
+    scan_file *create(const bytes &data) { return create_from_handle(open_bytes(data)); }
     scan_file *create_from_handle(uint32_t handle);
-    void destroy(scan_file *file);
 
     kqhost *host_ = nullptr;
     const helper_api_entry *api_ = nullptr;
@@ -48,7 +44,11 @@ protected:
 
 // Path of a file under the build folder's test-data/ (created on demand), for tests that write files.
 std::string temp_path(const std::string &name);
-// Runs a shell command and returns its exit status; its stdout goes to *out.
+// Writes data to test-data/name (name may hold one sub-folder level) and returns its path.
+std::string write_temp_file(const std::string &name, std::string_view data);
+// Regular files of a folder (not those whose name starts with '.'), sorted, at most limit of them.
+std::vector<std::string> files_in(const std::string &dir, size_t limit = SIZE_MAX);
+// Runs a shell command and returns its exit status (-1 for a signal); its stdout goes to *out.
 int run_command(const std::string &command, std::string *out);
 // The shell command that runs the built kqhelp tool with these arguments
 // (under the build's runner, qemu-i386, where the kernel runs no i386 code).

@@ -76,6 +76,11 @@ bool scan_window(const tool &t, uint8_t *src, uint8_t *dec, uint64_t n, uint64_t
         return true;
     }
     if (key_word == 1) {
+        // A detected-only return leaves in dec what the scanner's phases
+        // happened to write, over whatever the last window left there: scan
+        // again over zeros so that the classification reads this window only.
+        memset(dec, 0, n);
+        t.call<SLOT_XORDETECT_SCAN_BUFFER>(src, dec, &key_byte, &key_word, uint32_t(n));
         classify_detected(t, src, dec, n, key_byte, base, f);
         return true;
     }
