@@ -26,8 +26,10 @@ bool from_file(const uint8_t *p, const bytes &img, uint64_t at, uint64_t n) {
 // took.
 std::string headers_digest(kqhost *host, scan_file *f, const bytes &img) {
     const helper_api_entry *api = kqhost_api(host);
-    auto get = [&](uint64_t at, int n) { return at + n <= img.size() ? uint32_t(img[at] | img[at + 1] << 8 | (n > 2 ? img[at + 2] << 16 | img[at + 3] << 24 : 0)) : 0u; };
-    const uint64_t lfanew = get(PE_DOS_E_LFANEW, 4), table = lfanew + 24 + get(lfanew + 20, 2);
+    auto le = [&](uint64_t at, int n) {  // 0 when the file ends inside
+        return at + n <= img.size() ? img[at] | img[at + 1] << 8 | (n > 2 ? img[at + 2] << 16 | uint32_t(img[at + 3]) << 24 : 0) : 0u;
+    };
+    const uint64_t lfanew = le(PE_DOS_E_LFANEW, 4), table = lfanew + 24 + le(lfanew + 20, 2);
     auto reads = [&] { return kqhost_calls(host, KQHOST_CALL_READ) + kqhost_calls(host, KQHOST_CALL_READ_AT); };
     const uint64_t reads_before = reads(), allocs = allocations(host);
     uint64_t size = 99;
