@@ -38,7 +38,8 @@ def records(tool, runner, kind, files, batch=64):
     for i in range(0, len(files), batch):
         cmd = runner.split() + [tool, kind, "--json"] + files[i:i + batch]
         for line in subprocess.run(cmd, capture_output=True, text=True, errors="replace", timeout=600).stdout.splitlines():
-            out[(r := json.loads(line, object_hook=numbers))["file"]] = r
+            r = json.loads(line, object_hook=numbers)
+            out[r["file"]] = r
     return out
 
 
