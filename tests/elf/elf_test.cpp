@@ -87,7 +87,8 @@ std::string digest(const helper_api_entry *api, scan_file *f, const elf_image &i
     elf_reader *r = call<SLOT_ELF_READER_GET>(api, f);
     if (!r) return "no reader";
     auto err = [&] { return std::to_string(call<SLOT_ELF_GET_LAST_ERROR>(api, r)); };
-    std::string out = "check=" + std::to_string(call<SLOT_ELF_CHECK>(api, r, 1)) + "/" + err();
+    std::string out = "check=" + std::to_string(call<SLOT_ELF_CHECK>(api, r, 1));
+    out += "/" + err();  // after the check: operands of + are unsequenced
     const uint32_t cls = call<SLOT_ELF_GET_CLASS>(api, r), enc = call<SLOT_ELF_GET_ENCODING>(api, r);
     out += cls == uint32_t(img.elf_class) && enc == (img.big ? 2u : 1u) ? " id=ok" : " id=" + hex(cls) + "," + hex(enc);
     const elf_header *h = nullptr;
