@@ -1,15 +1,14 @@
 #!/usr/bin/env python3
-"""`kqhelp elf --json` against `readelf -W -h -S -l` over ELF files nobody here
-wrote: the system's x86_64 programs and libraries, its 32-bit libraries and the
-big-endian libraries of the cross libc packages. Header, section records,
-program headers and image base must agree; differences the reader's documented
-caps explain (docs/elf.md) are listed as explained, any other fails the run.
+"""`kqhelp elf --json` against `readelf -W -h -S -l` over ELF files nobody here wrote: the system's x86_64
+programs and libraries, its 32-bit libraries and the big-endian libraries of the cross libc packages. Header,
+section records, program headers and image base must agree; differences the reader's documented caps explain
+(docs/elf.md) are listed as explained, any other fails the run.
 
 crosscheck.py --tool PATH [--runner CMD] [--sample N] [--report FILE]
 """
-import argparse, os, re, subprocess, sys, time
+import os, re, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from realfiles import differ, records, sample, verdict
+from realfiles import differ, magic_files, options, records, sample, verdict
 
 FILE_SETS = [("x86_64 programs", ["/usr/bin"]), ("x86_64 libraries", ["/usr/lib/x86_64-linux-gnu"]),
              ("i386 libraries", ["/usr/lib32", "/usr/lib/i386-linux-gnu"]),
@@ -27,17 +26,6 @@ HEADER = {"Entry point address": "entry", "Start of program headers": "phoff", "
 CAPS, NAME_CAP = {"sections": 8192, "segments": 256}, 32768  # what the reader loads at most
 SECTION = re.compile(r"\s*\[\s*\d+\] (.*?) +(SYMTAB SECTION INDICES|\S+) +" + r"([0-9a-f]+) +" * 4 + r"(\w*) +(\d+) +(\d+) +(\d+)$")
 SEGMENT = re.compile(r"\s+(\S+)" + r"\s+0x([0-9a-f]+)" * 5 + r"\s(.{3})\s+0x([0-9a-f]+)\s*$")
-
-
-def elf_files(dirs):
-    seen = set()
-    for root, _, names in (w for d in dirs if os.path.isdir(d) for w in os.walk(d)):
-        for p in (os.path.join(root, n) for n in names):
-            if not os.path.islink(p) and os.path.isfile(p) and os.path.realpath(p) not in seen:
-                with open(p, "rb") as f:
-                    if f.read(4) == b"\x7fELF":
-                        seen.add(os.path.realpath(p))
-                        yield p
 
 
 def readelf(text):
@@ -74,10 +62,7 @@ def compare(mine, ref):
     for what in ("sections", "segments"):
         ours, theirs, types = mine[what], ref[what], SECTION_TYPES if what == "sections" else SEGMENT_TYPES
         if len(ours) != len(theirs):
-            if len(theirs) > CAPS[what] == len(ours):
-                explained.append("%d %s, the first %d loaded (cap)" % (len(theirs), what, len(ours)))
-            else:
-                diffs.append("%d %s vs readelf %d" % (len(ours), what, len(theirs)))
+            (explained if len(theirs) > CAPS[what] == len(ours) else diffs).append("%d %s vs readelf %d" % (len(ours), what, len(theirs)))
         for i, (o, t) in enumerate(zip(ours, theirs)):
             t = dict(t, type=types.get(t["type"], o["type"]))
             o = dict(o, flags=o["flags"] & (0x80000FF7 if what == "sections" else 7))
@@ -91,17 +76,11 @@ def compare(mine, ref):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--tool", required=True)
-    ap.add_argument("--runner", default="")
-    ap.add_argument("--sample", type=int, default=0, help="at most N files per set, spread evenly")
-    ap.add_argument("--report", default="")
-    args = ap.parse_args()
+    args = options(("--sample", {"type": int, "default": 0}), ("--report", {"default": ""}))
     started, lines, failures, total = time.time(), [], 0, 0
     for label, dirs in FILE_SETS:
-        files = sample(sorted(elf_files(dirs)), args.sample)
-        counts = {"agree": 0, "EXPLAINED": 0, "DIFFERENT": 0}
-        found = records(args.tool, args.runner, "elf", files)
+        files = sample(magic_files([os.path.join(r, n) for d in dirs for r, _, ns in os.walk(d) for n in ns], b"\x7fELF"), args.sample)
+        counts, found = {"agree": 0, "EXPLAINED": 0, "DIFFERENT": 0}, records(args.tool, args.runner, "elf", files)
         for path, mine in ((p, found.get(p, {"error": "no output"})) for p in files):
             ref = subprocess.run(["readelf", "-W", "-h", "-S", "-l", path], capture_output=True, text=True, errors="replace")
             warns = ref.returncode != 0 or ref.stderr.strip()  # readelf finds the file damaged: its view is no reference
@@ -112,8 +91,7 @@ def main():
                 diffs, explained = ([], explained + diffs) if warns else (diffs, explained)
             kind = "DIFFERENT" if diffs else "EXPLAINED" if explained else "agree"
             counts[kind] += 1
-            if kind != "agree":
-                lines.append("  %s %s: %s" % (kind, path, "; ".join((diffs or explained)[:5])))
+            lines += ["  %s %s: %s" % (kind, path, "; ".join((diffs or explained)[:5]))] if kind != "agree" else []
         failures, total = failures + counts["DIFFERENT"], total + len(files)
         lines.append("%s: %d files, %d agree, %d differ only as documented, %d differ"
                      % (label, len(files), counts["agree"], counts["EXPLAINED"], counts["DIFFERENT"]))

@@ -1,6 +1,5 @@
-// Synthetic MS-DOS/PE/NE images for the PE reader tests. Every byte of the
-// file that no header covers holds fill_byte(offset), so a window can be
-// checked against the offset it claims to start at.
+// Synthetic MS-DOS/PE/NE images for the PE reader tests. Every byte of the file that no header covers holds
+// fill_byte(offset), so a window can be checked against the offset it claims to start at.
 #pragma once
 
 #include <string.h>
@@ -27,11 +26,6 @@ inline void put_le(bytes &b, uint64_t at, uint64_t v, int width) {
 }
 inline void put16(bytes &b, uint64_t at, uint16_t v) { put_le(b, at, v, 2); }
 inline void put32(bytes &b, uint64_t at, uint32_t v) { put_le(b, at, v, 4); }
-inline uint32_t get_le(const bytes &b, uint64_t at, int width) {
-    uint32_t v = 0;
-    for (int i = 0; i < width && at + i < b.size(); i++) v |= uint32_t(b[at + i]) << (8 * i);
-    return v;
-}
 
 struct section_spec {
     uint32_t virtual_size, virtual_address, raw_size, raw_pointer;
@@ -40,7 +34,6 @@ struct section_spec {
 
 struct pe_spec {
     bool plus = false;                 // PE32+ instead of PE32
-    const char *dos_signature = "MZ";
     uint32_t lfanew = 0x80;
     int32_t number_of_sections = -1;   // -1: the number of sections given
     int32_t optional_size = -1;        // -1: 224 for PE32, 240 for PE32+
@@ -61,8 +54,7 @@ inline bytes build_pe(const pe_spec &s) {
     for (const section_spec &sec : s.sections) end = std::max(end, size ? 0 : uint64_t(sec.raw_pointer) + sec.raw_size);
     bytes b = numbered(std::max(size, end));
     memset(b.data(), 0, 64);
-    memcpy(b.data(), s.dos_signature, 2);
-    put32(b, 0x3C, s.lfanew);
+    memcpy(b.data(), "MZ", 2), put32(b, 0x3C, s.lfanew);
     memset(b.data() + nt, 0, 24 + optional_size_of(s));
     put32(b, nt, 0x4550), put16(b, nt + 4, s.plus ? 0x8664 : 0x14C);
     put16(b, nt + 6, uint16_t(s.number_of_sections >= 0 ? s.number_of_sections : int32_t(s.sections.size())));
@@ -71,8 +63,7 @@ inline bytes build_pe(const pe_spec &s) {
     for (size_t i = 0; i < s.sections.size(); i++) {
         const section_spec &sec = s.sections[i];
         const uint64_t at = table + 40 * i;
-        memset(b.data() + at, 0, 40);
-        strncpy(reinterpret_cast<char *>(b.data() + at), sec.name, 8);
+        memset(b.data() + at, 0, 40), strncpy(reinterpret_cast<char *>(b.data() + at), sec.name, 8);
         put32(b, at + 8, sec.virtual_size), put32(b, at + 12, sec.virtual_address);
         put32(b, at + 16, sec.raw_size), put32(b, at + 20, sec.raw_pointer);
     }
@@ -83,9 +74,8 @@ inline bytes build_pe(const pe_spec &s) {
 // A plain two-section image whose entry point lies in .text.
 inline pe_spec two_sections(bool plus = false) {
     pe_spec s;
-    s.plus = plus;
+    s.plus = plus, s.entry = 0x1010;
     s.sections = {{0x800, 0x1000, 0x800, 0x400, ".text"}, {0x300, 0x2000, 0x400, 0xC00, ".data"}};
-    s.entry = 0x1010;
     return s;
 }
 
@@ -93,8 +83,7 @@ inline pe_spec two_sections(bool plus = false) {
 inline bytes build_ne(uint32_t lfanew = 0x80, uint64_t size = 0x400) {
     bytes b = numbered(std::max<uint64_t>(size, 64));
     memset(b.data(), 0, 64);
-    memcpy(b.data(), "MZ", 2);
-    put32(b, 0x3C, lfanew);
+    memcpy(b.data(), "MZ", 2), put32(b, 0x3C, lfanew);
     if (lfanew + 2ull <= b.size()) memcpy(b.data() + lfanew, "NE", 2);
     b.resize(size);
     return b;

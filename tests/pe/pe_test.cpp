@@ -1,6 +1,5 @@
-// The PE slots over whole images: one row per file with what slots 6-11 and
-// 18 answer, every window checked against a model of where its bytes come
-// from, the mapping slots against a literal model, and the fault walks.
+// The PE slots over whole images: one row per file with what slots 6-11 and 18 answer, every window checked against a
+// model of where its bytes come from, the mapping slots against a literal model, and the fault walks.
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -22,13 +21,15 @@ bool from_file(const uint8_t *p, const bytes &img, uint64_t at, uint64_t n) {
     return true;
 }
 
-// Slots 6-11 and 18, each asked twice: "name" for a record that holds the
-// file's bytes, "name!" for one that does not, "-" for null; "=n" the count
-// a table slot reported ("?" when left alone); r= and a= the reads and
-// allocations it took.
+// Slots 6-11 and 18, each asked twice: "name" for a record that holds the file's bytes, "name!" for one that does not,
+// "-" for null; "=n" the count a table slot reported ("?" when left alone); r= and a= the reads and allocations it
+// took.
 std::string headers_digest(kqhost *host, scan_file *f, const bytes &img) {
     const helper_api_entry *api = kqhost_api(host);
-    const uint64_t lfanew = get_le(img, PE_DOS_E_LFANEW, 4), table = lfanew + 24 + get_le(img, lfanew + 20, 2);
+    auto le = [&](uint64_t at, int n) {  // 0 when the file ends inside
+        return at + n <= img.size() ? img[at] | img[at + 1] << 8 | (n > 2 ? img[at + 2] << 16 | uint32_t(img[at + 3]) << 24 : 0) : 0u;
+    };
+    const uint64_t lfanew = le(PE_DOS_E_LFANEW, 4), table = lfanew + 24 + le(lfanew + 20, 2);
     auto reads = [&] { return kqhost_calls(host, KQHOST_CALL_READ) + kqhost_calls(host, KQHOST_CALL_READ_AT); };
     const uint64_t reads_before = reads(), allocs = allocations(host);
     uint64_t size = 99;
@@ -52,10 +53,9 @@ std::string headers_digest(kqhost *host, scan_file *f, const bytes &img) {
     return out + " a=" + std::to_string(allocations(host) - allocs);
 }
 
-// Where a window's bytes must come from: the first file offset it holds,
-// its size and the position of the requested offset in it (size 0: null).
-// Kinds 3, 6 and 7 read at an offset below 0 from wherever the host stands:
-// those answers are not checked (any).
+// Where a window's bytes must come from: the first file offset it holds, its size and the position of the requested
+// offset in it (size 0: null). Kinds 3, 6 and 7 read at an offset below 0 from wherever the host stands: those answers
+// are not checked (any).
 struct window_model {
     int64_t start;
     uint64_t size, position;
@@ -81,16 +81,13 @@ window_model expected_window(int32_t kind, int64_t offset, int64_t size, int64_t
     return within(target - before, before);
 }
 
-// Every window kind (and some that are none) at offsets around the regions'
-// edges, against the model unless faults are injected; the digest lists what
-// was answered.
+// Every window kind (and some that are none) at offsets around the regions' edges, against the model unless faults are
+// injected; the digest lists what was answered.
 std::string windows_digest(kqhost *host, scan_file *f, const bytes &img, int64_t raw, int64_t aligned, bool faults = false) {
     const int64_t size = int64_t(img.size());
     std::string out;
-    const std::vector<int32_t> kinds = faults ? std::vector<int32_t>{3, 4, 6, 7, 8, 9} : std::vector<int32_t>{3, 4, 6, 7, 8, 9, 0, 1, 2, 5, 10, 11, -1};
-    const std::vector<int64_t> offsets = faults ? std::vector<int64_t>{-1, 0, 100, size / 2, size - 5}
-        : std::vector<int64_t>{-1, -7, 0, 100, 10239, 10240, size / 2, size - 10241, size - 10240, size - 5, size, size + 1};
-    for (int32_t kind : kinds)
+    const std::vector<int64_t> offsets = {-1, -7, 0, 100, 10239, 10240, size / 2, size - 10241, size - 10240, size - 5, size, size + 1};
+    for (int32_t kind : {3, 4, 6, 7, 8, 9, 0, 1, 2, 5, 10, 11, -1})
         for (int64_t offset : offsets) {
             uint64_t got = 7, position = 7;
             const uint8_t *w = call<SLOT_FILE_GET_WINDOW>(kqhost_api(host), f, kind, offset, &got, &position);
@@ -103,9 +100,8 @@ std::string windows_digest(kqhost *host, scan_file *f, const bytes &img, int64_t
     return out;
 }
 
-// Images: the two-section PE32 image changed, bytes patched, a 1 MiB image
-// with one section whose raw and aligned entry offsets differ (0x80110 and
-// 0x80100) changed, a file from tests/data/pe (values read with python3-pefile).
+// Images: the two-section PE32 image changed, bytes patched, a 1 MiB image with one section whose raw and aligned entry
+// offsets differ (0x80110 and 0x80100) changed, a file from tests/data/pe (values read with python3-pefile).
 bytes pe(void (*change)(pe_spec &), bool plus = false) {
     pe_spec s = two_sections(plus);
     if (change) change(s);
@@ -115,13 +111,8 @@ bytes with(bytes b, uint64_t at, std::initializer_list<uint8_t> patch) {
     for (uint8_t x : patch) b[at++] = x;
     return b;
 }
-bytes small(bool plus, uint64_t size) {  // the records at e_lfanew 0x40 in a file of this size
+bytes small(bool plus, uint64_t size, uint32_t lfanew = 0x40) {  // the headers, no sections, in a file of this size
     pe_spec s = two_sections(plus);
-    s.lfanew = 0x40, s.sections = {}, s.file_size = size;
-    return build_pe(s);
-}
-bytes with_lfanew(uint32_t lfanew, uint64_t size) {  // the PE32 headers, no sections
-    pe_spec s = two_sections();
     s.lfanew = lfanew, s.sections = {}, s.file_size = size;
     return build_pe(s);
 }
@@ -142,8 +133,6 @@ struct pe_row {
     const char *headers;   // "": not checked
     int64_t raw, aligned;  // entry offsets the windows follow
 };
-
-void PrintTo(const pe_row &r, std::ostream *os) { *os << r.name; }
 
 std::vector<pe_row> pe_rows() {
     const char *pe32 = "dos nt32 sec32=2 - -=? - ov=4096+0 r=1 a=9", *none = "- - -=? - -=? - ov=0+0 r=1 a=5";
@@ -174,11 +163,11 @@ std::vector<pe_row> pe_rows() {
         {"size327", small(true, 327), "dos - -=? - -=? - ov=0+0 r=1 a=7", -1, -1},
         {"size328", small(true, 328), "dos - -=? nt64 -=? - ov=0+0 r=2 a=8", -1, -1},
         // e_lfanew + 248 equal to the head's size is read from the file, one less is not
-        {"record_ends_at_head_end", with_lfanew(400 - 248, 400), "dos nt32 -=? - -=? - ov=0+0 r=3 a=8", -1, -1},
-        {"record_inside_head", with_lfanew(400 - 249, 400), "dos nt32 -=? - -=? - ov=0+0 r=2 a=8", -1, -1},
+        {"record_ends_at_head_end", small(false, 400, 400 - 248), "dos nt32 -=? - -=? - ov=0+0 r=3 a=8", -1, -1},
+        {"record_inside_head", small(false, 400, 400 - 249), "dos nt32 -=? - -=? - ov=0+0 r=2 a=8", -1, -1},
         {"headers_beyond_head", pe(+[](S s) { s.lfanew = 30000, s.sections = {{0x100, 0x1000, 0x200, 0x8000}}; }),
          "dos nt32 sec32=1 - -=? - ov=33280+0 r=5 a=10", 0x8010, 0x8010},
-        {"file_ends_in_nt_headers", with_lfanew(30000, 30100), dos_read, -1, -1},
+        {"file_ends_in_nt_headers", small(false, 30100, 30000), dos_read, -1, -1},
         {"lfanew_ffffffff", with(small(false, 1024), 0x3C, {0xFF, 0xFF, 0xFF, 0xFF}), dos_read, -1, -1},
         {"lfanew_80000000", with(small(false, 1024), 0x3C, {0, 0, 0, 0x80}), dos_read, -1, -1},
         {"signature_ends_the_head", with(small(false, 1024), 0x3C, {0xFE, 3}), dos_read, -1, -1},  // read from the file
@@ -193,8 +182,6 @@ std::vector<pe_row> pe_rows() {
         // the overlay: behind the section whose raw data ends last, wrapping like the fields
         {"overlay_behind_sections", pe(+[](S s) { s.sections = {{0x100, 0x1000, 0x1000, 0x4000}, {0, 0x2000, 0x200, 0x400}}, s.file_size = 0x6000; }),
          "dos nt32 sec32=2 - -=? - ov=20480+4096 r=1 a=9", 0x4010, 0x4010},
-        {"overlay_pe32plus", pe(+[](S s) { s.sections = {{0x100, 0x1000, 0x1000, 0x4000}}, s.file_size = 0x6000; }, true),
-         "dos - -=? nt64 sec64=1 - ov=20480+4096 r=1 a=9", -1, -1},
         {"overlay_past_file_end", pe(+[](S s) { s.sections = {{0x100, 0x1000, 0x1000, 0x1000}}, s.file_size = 0x1FFF; }),
          "dos nt32 sec32=1 - -=? - ov=0+0 r=1 a=9", 0x1010, 0x1010},
         {"overlay_all_zero", pe(+[](S s) { s.sections = {{0x100, 0x1000, 0, 0}, {0x100, 0x2000, 0, 0}}, s.file_size = 0x900; }),
@@ -203,13 +190,11 @@ std::vector<pe_row> pe_rows() {
          "dos nt32 sec32=2 - -=? - ov=1280+1024 r=1 a=9", -240, -496},
         {"real_pe32_dll", real_file("nsis-dialer.dll"), "dos nt32 sec32=7 - -=? - ov=6656+0 r=1 a=9", 1024, 1024},
         {"real_pe32plus_efi", real_file("efitools-setnull.efi"), "dos - -=? nt64 sec64=5 - ov=3584+241 r=1 a=9", -1, -1},
-        {"not_an_executable", numbered(3000), none, -1, -1},
         {"one_region", numbered(REGION_SIZE), none, -1, -1},
         {"unaligned_entry", entry(), one, 0x80110, 0x80100},
         {"aligned_entry", entry(+[](S s) { s.sections[0].raw_pointer = 0x80000; }), "dos nt32 sec32=1 - -=? - ov=589824+458752 r=1 a=9", 0x80100, 0x80100},
         {"entry_in_second_section", entry(+[](S s) { s.sections.insert(s.sections.begin(), {0x100, 0x400, 0x100, 0x210}); }),
          "dos nt32 sec32=2 - -=? - ov=589840+458736 r=1 a=9", 0x80110, 0x80100},
-        {"entry_pe32plus", entry(+[](S s) { s.plus = true; }), "dos - -=? nt64 sec64=1 - ov=589840+458736 r=1 a=9", -1, -1},
         // where the aligned entry lies: pointers on a 512-byte boundary, a zero alignment and pointers already
         // aligned are left alone; a raw size grows to whole units, and one that is whole already does not
         {"align_0x1000", entry(+[](S s) { s.sections[0].raw_pointer = 0x80400, s.file_alignment = 0x1000; }), "", 0x80500, 0x80500},
@@ -221,16 +206,14 @@ std::vector<pe_row> pe_rows() {
 }
 
 class PeFiles : public ModuleTest, public ::testing::WithParamInterface<pe_row> {};
-
 TEST_P(PeFiles, HeadersAndWindows) {
     const pe_row &r = GetParam();
-    if (*r.headers) {
-        EXPECT_EQ(headers_digest(host_, create(r.image), r.image), r.headers);
-    }
+    if (*r.headers) { EXPECT_EQ(headers_digest(host_, create(r.image), r.image), r.headers); }
     windows_digest(host_, create(r.image), r.image, r.raw, r.aligned);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, PeFiles, ::testing::ValuesIn(pe_rows()), [](const auto &info) { return std::string(info.param.name); });
+void PrintTo(const pe_row &r, std::ostream *os) { *os << r.name; }
+INSTANTIATE_TEST_SUITE_P(Rows, PeFiles, ::testing::ValuesIn(pe_rows()), [](const auto &i) { return std::string(i.param.name); });
 
 // Both fault walks over each small file's full walk: headers, then windows.
 TEST_F(ModuleTest, PeFaultWalks) {
@@ -251,37 +234,33 @@ TEST_F(ModuleTest, PeFaultWalks) {
 
 using PeSlots = ModuleTest;
 
-// The entry kinds own the entry's bytes: offset requests for those bytes are
-// served from them without reading; a window reloads into its own buffer; a
-// failed load gives its buffer back and loads again on the next request; no
-// cache is made for an offset past the file; a failed section table is not
-// retried.
+// The entry kinds own the entry's bytes: offset requests for those bytes are served from them without reading; a window
+// reloads into its own buffer; a failed load gives its buffer back and loads again on the next request; no cache is
+// made for an offset past the file; a failed section table is not retried.
 TEST_F(PeSlots, WindowBuffers) {
     scan_file *f = create(entry()), *same = create(entry(+[](pe_spec &s) { s.sections[0].raw_pointer = 0x80000; }));
     auto get = [&](int32_t kind, int64_t offset, scan_file *file = nullptr) {
         uint64_t size = 0, position = 0;
         return call<SLOT_FILE_GET_WINDOW>(api_, file ? file : f, kind, offset, &size, &position);
     };
-    const uint8_t *raw = get(REGION_AT_ENTRY_RAW, 0), *aligned = get(REGION_AT_ENTRY, 0);
-    const uint8_t *around = get(REGION_AROUND_ENTRY, 0), *around_raw = get(REGION_AROUND_ENTRY_RAW, 0);
+    const uint8_t *raw = get(REGION_AT_ENTRY_RAW, 0), *aligned = get(REGION_AT_ENTRY, 0), *around = get(REGION_AROUND_ENTRY, 0),
+                  *around_raw = get(REGION_AROUND_ENTRY_RAW, 0);
     const uint64_t reads = calls(KQHOST_CALL_READ);
     EXPECT_EQ(std::vector<const uint8_t *>({get(3, 0x80100), get(3, -1), get(3, 0x80110), get(4, 0x80100), get(4, 0x80110)}),
               std::vector<const uint8_t *>({aligned, aligned, raw, around, around_raw}));
     EXPECT_EQ(calls(KQHOST_CALL_READ), reads) << "served from the entry kinds without reading";
     const uint8_t *a = get(REGION_AT_OFFSET, 200000), *b = get(REGION_AROUND_OFFSET, 500000);
     const uint64_t live = live_blocks();
-    EXPECT_EQ(get(REGION_AT_OFFSET, 300000), a) << "reloaded into the same buffer";
+    EXPECT_EQ(get(REGION_AT_OFFSET, 300000), a) << "reloaded in place";
     EXPECT_EQ(get(REGION_AROUND_OFFSET, 500000), b);
-    EXPECT_EQ(live_blocks(), live);
-    EXPECT_EQ(calls(KQHOST_CALL_READ), reads + 3);
+    EXPECT_EQ(std::make_pair(live_blocks(), calls(KQHOST_CALL_READ)), std::make_pair(live, reads + 3));
     EXPECT_EQ(get(REGION_AT_ENTRY_RAW, 0, same), get(REGION_AT_ENTRY, 0, same)) << "equal entry offsets share one buffer";
     const uint64_t held = live_blocks();
     kqhost_fail_reads(host_, 1);
     EXPECT_EQ(get(REGION_AT_OFFSET, 200000), nullptr);
     EXPECT_EQ(live_blocks(), held - 1);
     kqhost_fail_reads(host_, 0);
-    ASSERT_NE(get(REGION_AT_OFFSET, 200000), nullptr);
-    EXPECT_EQ(get(REGION_AT_OFFSET, 200000)[0], fill_byte(200000));
+    EXPECT_TRUE(get(REGION_AT_OFFSET, 200000) && get(REGION_AT_OFFSET, 200000)[0] == fill_byte(200000));
     scan_file *fresh = create(entry());
     const uint64_t allocs = allocations(host_);
     for (int32_t kind : {3, 4, 6, 7, 8, 9}) EXPECT_EQ(get(kind, int64_t(MiB) + 1, fresh), nullptr);
@@ -294,8 +273,7 @@ TEST_F(PeSlots, WindowBuffers) {
     EXPECT_EQ(n, 2u) << "the clamped count is reported with the failure";
     kqhost_fail_reads(host_, 0);
     const uint64_t read_ats = calls(KQHOST_CALL_READ_AT);
-    EXPECT_EQ(call<SLOT_PE_GET_SECTIONS32>(api_, g, &n), nullptr) << "a failure is not retried";
-    EXPECT_EQ(calls(KQHOST_CALL_READ_AT), read_ats);
+    EXPECT_TRUE(!call<SLOT_PE_GET_SECTIONS32>(api_, g, &n) && calls(KQHOST_CALL_READ_AT) == read_ats) << "a failure is not retried";
 }
 
 // One null-argument row per slot.
@@ -309,18 +287,14 @@ TEST_F(PeSlots, NullArguments) {
               std::vector<const void *>(5, nullptr));
     EXPECT_EQ(call<SLOT_PE_GET_SECTIONS32>(api_, f, nullptr), call<SLOT_PE_GET_SECTIONS32>(api_, f, &n));
     EXPECT_EQ(call<SLOT_PE_GET_OVERLAY>(api_, nullptr, &size) + size + call<SLOT_PE_GET_OVERLAY>(api_, f, nullptr), 5u);
-    EXPECT_EQ(call<SLOT_FILE_GET_WINDOW>(api_, nullptr, 3, 0, &size, &position), nullptr);
-    EXPECT_EQ(size + position, 0u);
-    EXPECT_EQ(call<SLOT_FILE_GET_WINDOW>(api_, f, 3, 100, nullptr, &position), nullptr);
-    EXPECT_EQ(call<SLOT_FILE_GET_WINDOW>(api_, f, 3, 100, &size2, nullptr), nullptr);
+    EXPECT_TRUE(!call<SLOT_FILE_GET_WINDOW>(api_, nullptr, 3, 0, &size, &position) && size + position == 0);
+    EXPECT_TRUE(!call<SLOT_FILE_GET_WINDOW>(api_, f, 3, 100, nullptr, &position) && !call<SLOT_FILE_GET_WINDOW>(api_, f, 3, 100, &size2, nullptr));
     EXPECT_EQ(size2, 0u);
 }
 
-// Slots 12-17 against a literal reading of their rules: a header contains an
-// RVA in either extent and an offset in its raw data (sums wrap at 32 bits);
-// the first containing header gives the index, the last the translation;
-// values below the lowest VirtualAddress map to themselves, others to 0 or
-// 0xFFFFFFFF (the _ex slots).
+// Slots 12-17 against a literal reading of their rules: a header contains an RVA in either extent and an offset in its
+// raw data (sums wrap at 32 bits); the first containing header gives the index, the last the translation; values below
+// the lowest VirtualAddress map to themselves, others to 0 or 0xFFFFFFFF (the _ex slots).
 TEST_F(PeSlots, MappingAgreesWithModel) {
     const uint32_t fields[] = {0, 0x10, 0x200, 0x400, 0x1000, 0x1800, 0x3000, 0xFFFFFF00, 0xFFFFFFF0};
     std::mt19937 rng(12);

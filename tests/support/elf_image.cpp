@@ -6,8 +6,8 @@ std::vector<uint8_t> elf_image::build() {
     const int word = elf_class == 1 ? 4 : 8;
     // The name table: section 0 has the empty name at offset 0.
     std::vector<uint8_t> strtab(1, 0);
-    std::vector<section> all{section{"", 0}};
-    all.insert(all.end(), sections.begin(), sections.end());
+    std::vector<section> all = sections;
+    all.insert(all.begin(), section{"", 0});
     if (names) all.push_back({".shstrtab", 3});
     std::vector<uint32_t> name_at(all.size(), 0);
     for (size_t i = 1; i < all.size(); i++) {
@@ -15,7 +15,6 @@ std::vector<uint8_t> elf_image::build() {
         strtab.insert(strtab.end(), all[i].name.c_str(), all[i].name.c_str() + all[i].name.size() + 1);
     }
     strtab.insert(strtab.end(), extra_names.begin(), extra_names.end());
-
     built_phoff = phoff.value_or(segments.empty() ? 0 : ehdr_size());
     data_offset = ehdr_size() + segments.size() * phdr_size();
     names_offset = data_offset + data_size;
@@ -23,9 +22,7 @@ std::vector<uint8_t> elf_image::build() {
     built_shoff = shoff.value_or(table_at);
     if (names) all.back().offset = names_offset, all.back().size = strtab.size();
     all[0].size = section0_size.value_or(0), all[0].link = section0_link.value_or(0);
-
-    std::vector<uint8_t> out = {0x7F, 'E', 'L', 'F', uint8_t(elf_class), uint8_t(big ? 2 : 1), 1};
-    out.resize(16);
+    std::vector<uint8_t> out = {0x7F, 'E', 'L', 'F', uint8_t(elf_class), uint8_t(big ? 2 : 1), 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     auto put = [&](uint64_t v, int width) {
         for (int i = 0; i < width; i++) out.push_back(uint8_t(v >> (big ? 8 * (width - 1 - i) : 8 * i)));
     };
@@ -34,20 +31,17 @@ std::vector<uint8_t> elf_image::build() {
     put(phnum.value_or(segments.size()), 2), put(shentsize.value_or(shdr_size()), 2), put(shnum.value_or(all.size()), 2);
     put(shstrndx.value_or(names ? all.size() - 1 : 0), 2);
     for (const segment &p : segments) {
-        put(p.type, 4);
-        if (word == 8) put(p.flags, 4);
+        put(p.type, 4), put(p.flags, word == 8 ? 4 : 0);
         for (uint64_t v : {p.offset, p.vaddr, p.paddr, p.filesz, p.memsz}) put(v, word);
-        if (word == 4) put(p.flags, 4);
-        put(p.align, word);
+        put(p.flags, word == 4 ? 4 : 0), put(p.align, word);
     }
     out.resize(names_offset, 0x90);
     if (names) out.insert(out.end(), strtab.begin(), strtab.end());
     out.resize(table_at, 0);
     for (size_t i = 0; i < all.size(); i++) {
-        const section &s = all[i];
-        put(s.name_offset.value_or(name_at[i]), 4), put(s.type, 4);
-        for (uint64_t v : {s.flags, s.addr, s.offset, s.size}) put(v, word);
-        put(s.link, 4), put(s.info, 4), put(s.align, word), put(s.entsize, word);
+        put(all[i].name_offset.value_or(name_at[i]), 4), put(all[i].type, 4);
+        for (uint64_t v : {all[i].flags, all[i].addr, all[i].offset, all[i].size}) put(v, word);
+        put(all[i].link, 4), put(all[i].info, 4), put(all[i].align, word), put(all[i].entsize, word);
     }
     return out;
 }

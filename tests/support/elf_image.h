@@ -1,7 +1,6 @@
-// Synthetic ELF files of either class and byte order: a header, the program
-// header table, a data area, the section-name table and the section header
-// table, in that order, with any header field overridable (an overridden
-// e_shoff changes only the header; the table stays in place).
+// Synthetic ELF files of either class and byte order: header, program headers, a data area, the section-name table, the
+// section headers, in that order; every header field can be overridden (an overridden e_shoff changes only the header,
+// the table stays in place).
 #pragma once
 
 #include <stdint.h>
@@ -25,33 +24,24 @@ struct elf_image {
         uint32_t type = 1, flags = 5;
         uint64_t offset = 0, vaddr = 0, paddr = 0, filesz = 0, memsz = 0, align = 0x1000;
     };
-
     int elf_class = 2;  // 1 or 2
-    bool big = false;
+    bool big = false, names = true;  // names: add a .shstrtab and point e_shstrndx at it
     uint16_t type = 2, machine = 62;
     uint32_t version = 1;
-    uint64_t entry = 0x401000;
+    uint64_t entry = 0x401000, data_size = 64;  // data_size: bytes of the data area
     std::vector<section> sections;  // section 0 (NULL) is added by build()
     std::vector<segment> segments;
-    bool names = true;        // add a .shstrtab and point e_shstrndx at it
-    uint64_t data_size = 64;  // bytes of the data area (tables go after it)
-    std::optional<uint64_t> phoff, shoff;
+    std::optional<uint64_t> phoff, shoff, section0_size;  // section0_*: extended numbering in section 0
     std::optional<uint16_t> phnum, shnum, shstrndx, ehsize, phentsize, shentsize;
-    std::optional<uint64_t> section0_size;  // sh_size of section 0 (extended numbering)
-    std::optional<uint32_t> section0_link;  // sh_link of section 0
-    std::vector<uint8_t> extra_names;       // appended to the name table
-
-    // Offsets in the built file, filled by build().
-    uint64_t built_phoff = 0, built_shoff = 0, data_offset = 0, names_offset = 0;
+    std::optional<uint32_t> section0_link;
+    std::vector<uint8_t> extra_names;  // appended to the name table
+    uint64_t built_phoff = 0, built_shoff = 0, data_offset = 0, names_offset = 0;  // filled by build()
 
     uint64_t ehdr_size() const { return elf_class == 1 ? 52 : 64; }
     uint64_t phdr_size() const { return elf_class == 1 ? 32 : 56; }
     uint64_t shdr_size() const { return elf_class == 1 ? 40 : 64; }
-
     std::vector<uint8_t> build();
-
-    // A small, complete executable: .text, .data, .bss, .comment, a PT_LOAD
-    // per allocated section and a PT_NOTE.
+    // A small executable: .text, .data, .bss, .comment, a PT_LOAD per allocated section, a PT_NOTE.
     static elf_image executable(int elf_class, bool big);
 };
 

@@ -1,6 +1,25 @@
-"""What the real-file cross-checks (tests/elf, tests/pe) share: an even sample
-of the files, the tool's JSON records, field-by-field differences, the verdict."""
-import json, subprocess, sys
+"""What the real-file cross-checks (tests/elf, tests/pe) share: the command line, the files, an even sample,
+the tool's JSON records, field-by-field differences, the verdict."""
+import argparse, json, os, subprocess, sys
+
+
+def options(*extra):
+    """--tool, --runner and the script's own options, each given as (flag, keyword arguments)."""
+    ap = argparse.ArgumentParser()
+    for flag, kw in (("--tool", {"required": True}), ("--runner", {"default": ""})) + extra:
+        ap.add_argument(flag, **kw)
+    return ap.parse_args()
+
+
+def magic_files(paths, magic):
+    """The regular files among paths (no links) that start with magic, sorted, each real file once."""
+    found = {}
+    for p in paths:
+        if os.path.isfile(p) and not os.path.islink(p) and os.path.realpath(p) not in found:
+            with open(p, "rb") as f:
+                if f.read(len(magic)) == magic:
+                    found[os.path.realpath(p)] = p
+    return sorted(found.values())
 
 
 def sample(files, n):
@@ -34,6 +53,5 @@ def verdict(lines, failures, compared, report=""):
     text = "\n".join(lines) + "\n"
     sys.stdout.write(text)
     if report:
-        with open(report, "w") as f:
-            f.write(text)
+        open(report, "w").write(text)
     return 1 if failures or not compared else 0
