@@ -20,8 +20,7 @@ bool from_file(const uint8_t *p, const bytes &img, uint64_t at, uint64_t n) {
 }
 
 // Slots 6-11 and 18, each asked twice: "name" for a record that holds the file's bytes, "name!" for one that does not,
-// "-" for null; "=n" the count a table slot reported ("?" when left alone); r= and a= the reads and allocations it
-// took.
+// "-" for null; "=n" the count a table slot reported ("?" when left alone); r= and a= the reads and allocations taken.
 std::string headers_digest(kqhost *host, scan_file *f, const bytes &img) {
     const helper_api_entry *api = kqhost_api(host);
     auto le = [&](uint64_t at, int n) {  // 0 when the file ends inside
@@ -54,11 +53,7 @@ std::string headers_digest(kqhost *host, scan_file *f, const bytes &img) {
 // Where a window's bytes must come from: the first file offset it holds, its size and the position of the requested
 // offset in it (size 0: null). Kinds 3, 6 and 7 read at an offset below 0 from wherever the host stands: those answers
 // are not checked (any).
-struct window_model {
-    int64_t start;
-    uint64_t size, position;
-    bool any = false;
-};
+struct window_model { int64_t start; uint64_t size, position; bool any = false; };
 
 window_model expected_window(int32_t kind, int64_t offset, int64_t size, int64_t raw, int64_t aligned) {
     const bool at = kind == REGION_AT_OFFSET || kind == REGION_AT_ENTRY_RAW || kind == REGION_AT_ENTRY;
@@ -109,7 +104,7 @@ bytes with(bytes b, uint64_t at, std::initializer_list<uint8_t> patch) {
     return b;
 }
 bytes small(bool plus, uint64_t size, uint32_t lfanew = 0x40) {
-    return build_pe({.plus = plus, .lfanew = lfanew, .entry = 0x1010, .file_size = size});
+    return build_pe({.plus = plus, .lfanew = lfanew, .entry = 0x1010, .sections = {}, .file_size = size});
 }
 bytes entry(void (*change)(pe_spec &) = nullptr) {
     return pe(change, {.entry = 0x1100, .sections = {{0x10000, 0x1000, 0x10000, 0x80010}}, .file_size = MiB});
@@ -136,7 +131,6 @@ std::vector<pe_row> pe_rows() {
         {"ne_beyond_head", build_ne(30000, 30064), "dos - -=? - -=? ne ov=0+0 r=4 a=9", -1, -1},
         {"ne_cut_short", build_ne(30000, 30063), dos_read, -1, -1},
         {"ne_signature_after_read", with(build_ne(30000, 30064), 30001, {'X'}), dos_read, -1, -1},
-        {"ne_lower_case_z", with(build_ne(), 1, {'z'}), none, -1, -1},
         // one row each side of every loader's minimum size
         {"size63", small(false, 63), none, -1, -1},
         {"size64", small(false, 64), dos, -1, -1},
@@ -187,7 +181,7 @@ std::vector<pe_row> pe_rows() {
     };
 }
 
-// Both fault walks over each small file's full walk: headers, then windows.
+// Each row's headers and windows, then both fault walks over the full walk of each small one.
 class PeFiles : public ModuleTest, public ::testing::WithParamInterface<pe_row> {};
 TEST_P(PeFiles, HeadersAndWindows) {
     const pe_row &r = GetParam();
@@ -198,8 +192,7 @@ TEST_P(PeFiles, HeadersAndWindows) {
         scan_file *f = open_scan_file(host_, r.image);
         if (!f) return std::string("no file");
         std::string d = headers_digest(host_, f, r.image) + windows_digest(host_, f, r.image, r.raw, r.aligned, true);
-        close_scan_file(host_, f);
-        return d;
+        return close_scan_file(host_, f), d;
     };
     expect_survives_alloc_failures(host_, walk);
     expect_survives_read_failures(host_, walk);
@@ -227,14 +220,12 @@ TEST_F(PeSlots, WindowBuffers) {
     EXPECT_EQ(calls(KQHOST_CALL_READ), reads) << "served from the entry kinds without reading";
     const uint8_t *a = get(REGION_AT_OFFSET, 200000), *b = get(REGION_AROUND_OFFSET, 500000);
     const uint64_t live = live_blocks();
-    EXPECT_EQ(get(REGION_AT_OFFSET, 300000), a) << "reloaded in place";
-    EXPECT_EQ(get(REGION_AROUND_OFFSET, 500000), b);
+    EXPECT_TRUE(get(REGION_AT_OFFSET, 300000) == a && get(REGION_AROUND_OFFSET, 500000) == b) << "reloaded in place";
     EXPECT_EQ(std::make_pair(live_blocks(), calls(KQHOST_CALL_READ)), std::make_pair(live, reads + 3));
     EXPECT_EQ(get(REGION_AT_ENTRY_RAW, 0, same), get(REGION_AT_ENTRY, 0, same)) << "equal entry offsets share one buffer";
     const uint64_t held = live_blocks();
     kqhost_fail_reads(host_, 1);
-    EXPECT_EQ(get(REGION_AT_OFFSET, 200000), nullptr);
-    EXPECT_EQ(live_blocks(), held - 1);
+    EXPECT_TRUE(!get(REGION_AT_OFFSET, 200000) && live_blocks() == held - 1);
     kqhost_fail_reads(host_, 0);
     EXPECT_TRUE(get(REGION_AT_OFFSET, 200000) && get(REGION_AT_OFFSET, 200000)[0] == fill_byte(200000));
     scan_file *fresh = create(entry());
@@ -245,8 +236,7 @@ TEST_F(PeSlots, WindowBuffers) {
     ASSERT_NE(call<SLOT_PE_GET_NT_HEADERS32>(api_, g), nullptr);
     kqhost_fail_reads(host_, 1);
     uint32_t n = 0;
-    EXPECT_EQ(call<SLOT_PE_GET_SECTIONS32>(api_, g, &n), nullptr);
-    EXPECT_EQ(n, 2u) << "the clamped count is reported with the failure";
+    EXPECT_TRUE(!call<SLOT_PE_GET_SECTIONS32>(api_, g, &n) && n == 2u) << "the clamped count is reported with the failure";
     kqhost_fail_reads(host_, 0);
     const uint64_t read_ats = calls(KQHOST_CALL_READ_AT);
     EXPECT_TRUE(!call<SLOT_PE_GET_SECTIONS32>(api_, g, &n) && calls(KQHOST_CALL_READ_AT) == read_ats) << "a failure is not retried";
@@ -257,10 +247,9 @@ TEST_F(PeSlots, NullArguments) {
     scan_file *f = create(pe(nullptr));
     uint32_t n = 5;
     uint64_t size = 5, position = 5, size2 = 5;
-    EXPECT_EQ(std::vector<const void *>({call<SLOT_PE_GET_DOS_HEADER>(api_, nullptr), call<SLOT_PE_GET_NT_HEADERS32>(api_, nullptr),
-                                         call<SLOT_PE_GET_NT_HEADERS64>(api_, nullptr), call<SLOT_PE_GET_SECTIONS64>(api_, nullptr, &n),
-                                         call<SLOT_PE_GET_NE_HEADER>(api_, nullptr)}),
-              std::vector<const void *>(5, nullptr));
+    for (const void *p : {call<SLOT_PE_GET_DOS_HEADER>(api_, nullptr), call<SLOT_PE_GET_NT_HEADERS32>(api_, nullptr),
+                          call<SLOT_PE_GET_NT_HEADERS64>(api_, nullptr), call<SLOT_PE_GET_SECTIONS64>(api_, nullptr, &n),
+                          call<SLOT_PE_GET_NE_HEADER>(api_, nullptr)}) EXPECT_EQ(p, nullptr);
     EXPECT_EQ(call<SLOT_PE_GET_SECTIONS32>(api_, f, nullptr), call<SLOT_PE_GET_SECTIONS32>(api_, f, &n));
     EXPECT_EQ(call<SLOT_PE_GET_OVERLAY>(api_, nullptr, &size) + size + call<SLOT_PE_GET_OVERLAY>(api_, f, nullptr), 5u);
     EXPECT_TRUE(!call<SLOT_FILE_GET_WINDOW>(api_, nullptr, 3, 0, &size, &position) && size + position == 0);
@@ -292,13 +281,12 @@ TEST_F(PeSlots, MappingAgreesWithModel) {
             return std::array<uint32_t, 2>{first != ~0u ? result : v < lowest ? v : missing, first};
         };
         const uint8_t *p = raw.empty() ? nullptr : raw.data();
-        SCOPED_TRACE("round " + std::to_string(round));
-        EXPECT_EQ(call<SLOT_PE_RVA_TO_OFFSET>(api_, n, p, v), model(true, 0)[0]);
-        EXPECT_EQ(call<SLOT_PE_RVA_TO_OFFSET_EX>(api_, n, p, v), model(true, ~0u)[0]);
-        EXPECT_EQ(call<SLOT_PE_OFFSET_TO_RVA>(api_, n, p, v), model(false, 0)[0]);
-        EXPECT_EQ(call<SLOT_PE_OFFSET_TO_RVA_EX>(api_, n, p, v), model(false, ~0u)[0]);
-        EXPECT_EQ(uint32_t(call<SLOT_PE_FIND_SECTION_BY_RVA>(api_, n, p, v)), model(true, 0)[1]);
-        EXPECT_EQ(uint32_t(call<SLOT_PE_FIND_SECTION_BY_OFFSET>(api_, n, p, v)), model(false, 0)[1]);
+        EXPECT_EQ((std::array<uint32_t, 6>{call<SLOT_PE_RVA_TO_OFFSET>(api_, n, p, v), call<SLOT_PE_RVA_TO_OFFSET_EX>(api_, n, p, v),
+                                           call<SLOT_PE_OFFSET_TO_RVA>(api_, n, p, v), call<SLOT_PE_OFFSET_TO_RVA_EX>(api_, n, p, v),
+                                           uint32_t(call<SLOT_PE_FIND_SECTION_BY_RVA>(api_, n, p, v)),
+                                           uint32_t(call<SLOT_PE_FIND_SECTION_BY_OFFSET>(api_, n, p, v))}),
+                  (std::array<uint32_t, 6>{model(true, 0)[0], model(true, ~0u)[0], model(false, 0)[0], model(false, ~0u)[0],
+                                           model(true, 0)[1], model(false, 0)[1]})) << "round " << round;
     }
 }
 
