@@ -300,8 +300,9 @@ TEST_F(ModuleTest, ElfReadAndReaderLife) {
                                     int32_t(call<SLOT_ELF_GET_SECTION_NAME>(api_, e, nullptr) != nullptr), call<SLOT_ELF_GET_LAST_ERROR>(api_, e),
                                     call<SLOT_ELF_GET_LAST_ERROR>(api_, nullptr), call<SLOT_ELF_CHECK>(api_, nullptr, 0),
                                     int32_t(call<SLOT_ELF_GET_SECTION_COUNT>(api_, nullptr)), int32_t(call<SLOT_ELF_GET_IMAGE_BASE>(api_, nullptr)),
-                                    int32_t(call<SLOT_ELF_READER_GET>(api_, nullptr) != nullptr)}),
-              std::vector<int32_t>({-1, -1, -1, -1, -1, -1, 0, 0, -1, -1, 0, -1, 0}));
+                                    int32_t(call<SLOT_ELF_READER_GET>(api_, nullptr) != nullptr), int32_t(call<SLOT_ELF_READ>(api_, nullptr, &p, 4, 0)),
+                                    int32_t(call<SLOT_ELF_READ>(api_, e, nullptr, 4, 0))}),
+              std::vector<int32_t>({-1, -1, -1, -1, -1, -1, 0, 0, -1, -1, 0, -1, 0, 0, 0}));
 }
 
 }  // namespace
