@@ -81,7 +81,7 @@ std::string lookups(const helper_api_entry *api, elf_reader *r, uint64_t a) {
 
 // What the reader says of a file, as tokens: check=result/code, id (class and encoding against those built), hdr, S
 // (sections declared/loaded), the first five names, .data and #4 (lookups by name and index), G (segments
-// declared/loaded), #2, base; a failure shows as -code.
+// declared/loaded), #2, base, the entry point's file offset; a failure shows as -code.
 std::string digest(const helper_api_entry *api, scan_file *f, const elf_image &img) {
     elf_reader *r = call<SLOT_ELF_READER_GET>(api, f);
     if (!r) return "no reader";
@@ -111,7 +111,9 @@ std::string digest(const helper_api_entry *api, scan_file *f, const elf_image &i
     out += call<SLOT_ELF_GET_SEGMENT_TABLE>(api, r, &g, &n) != 0 ? " G=-" + err()
            : " G=" + std::to_string(segments) + "/" + std::to_string(n) + " #2=" + at<SLOT_ELF_GET_SEGMENT_BY_INDEX>(api, r, g, 2u);
     const uint64_t base = call<SLOT_ELF_GET_IMAGE_BASE>(api, r);
-    return out + " base=" + hex(base) + "/" + err();
+    out += " base=" + hex(base) + "/" + err();
+    const uint64_t entry = call<SLOT_ELF_GET_FILE_OFFSET_BY_VIRTUAL_ADDRESS>(api, r, img.entry);
+    return out + " entry@" + hex(entry) + "/" + err();
 }
 
 // Random tables from a few field values near each other and near the top of the address space: the records read back
@@ -209,7 +211,7 @@ std::vector<elf_row> elf_rows() {
         {"no_name_table", [](elf_image &i) { i.shstrndx = 0; }, nullptr, "S=6/6 names=?314,?314,?314,?314,?314 .data=-209"},
         {"tables_beyond_head", [](elf_image &i) { i.data_size = 30000; }, nullptr,
          "check=1/0 S=6/6 names=.text,.data,.bss,.comment,.shstrtab .data=2 G=3/3 base=401000/0"},
-        {"no_program_headers", [](elf_image &i) { i.phoff = 64, i.phnum = 0; }, nullptr, "G=-312 base=ffffffffffffffff/0", true},
+        {"no_program_headers", [](elf_image &i) { i.phoff = 64, i.phnum = 0; }, nullptr, "G=-312 base=ffffffffffffffff/0 entry@0/204", true},
     };
 }
 
