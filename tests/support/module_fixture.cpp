@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 namespace kqtest {
 
@@ -45,18 +44,6 @@ uint64_t allocations(const kqhost *host) {
     return n;
 }
 
-std::string temp_path(const std::string &name) {
-    const std::filesystem::path path = std::filesystem::path(KQHELP_BINARY_DIR) / "test-data" / name;
-    std::filesystem::create_directories(path.parent_path());
-    return path.string();
-}
-
-std::string write_temp_file(const std::string &name, std::string_view data) {
-    const std::string path = temp_path(name);
-    std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size()));
-    return path;
-}
-
 std::vector<std::string> files_in(const std::string &dir, size_t limit) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -76,11 +63,6 @@ int run_command(const std::string &command, std::string *out) {
         if (out) out->append(buf, n);
     const int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string tool_command(const std::string &args) {
-    const std::string runner = KQHELP_RUNNER;
-    return (runner.empty() ? "" : runner + " ") + KQHELP_TOOL_PATH + " " + args;
 }
 
 }  // namespace kqtest
