@@ -2,6 +2,7 @@
 // pieces; the known-file match as rows of a list, a host and the calls made.
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <random>
@@ -15,12 +16,8 @@ namespace {
 
 // The test file: 200000 random bytes.
 const bytes &file_data() {
-    static const bytes data = [] {
-        std::mt19937 rng(42);
-        bytes d(200000);
-        for (auto &b : d) b = uint8_t(rng());
-        return d;
-    }();
+    static std::mt19937 rng(42);
+    static const bytes data = [] { bytes d(200000); return std::generate(d.begin(), d.end(), std::ref(rng)), d; }();
     return data;
 }
 
@@ -88,18 +85,15 @@ std::vector<known_row> known_rows() {
     };
 }
 
-class KnownFile : public ModuleTest, public ::testing::WithParamInterface<known_row> {
-protected:
-    host_calls taken() {
-        host_calls c{calls(KQHOST_CALL_GET_SIZE_LIST), calls(KQHOST_CALL_GET_SETTING), calls(KQHOST_CALL_ALLOC),
-                     calls(KQHOST_CALL_SEEK), calls(KQHOST_CALL_READ)};
-        kqhost_reset_counters(host_);
-        return c;
-    }
-};
+class KnownFile : public ModuleTest, public ::testing::WithParamInterface<known_row> {};
 
 TEST_P(KnownFile, Match) {
     const known_row &row = GetParam();
+    auto taken = [&] {
+        host_calls c{calls(KQHOST_CALL_GET_SIZE_LIST), calls(KQHOST_CALL_GET_SETTING), calls(KQHOST_CALL_ALLOC),
+                     calls(KQHOST_CALL_SEEK), calls(KQHOST_CALL_READ)};
+        return kqhost_reset_counters(host_), c;
+    };
     std::vector<uint32_t> words;
     if (row.filler != kNoList) {
         words.assign(1 + 4 * size_t(row.filler), 7);  // size 7, offset 7, length 7, CRC 7
@@ -130,13 +124,11 @@ TEST_F(ModuleTest, KnownFileEdges) {
     EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, create_from_handle(handle)), 1);
     scan_file copy = *create(file_data());
     copy.instance = 0;
-    EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, &copy), 0);
-    EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, nullptr), 0);
+    EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, &copy) | call<SLOT_KNOWN_FILE_MATCH>(api_, nullptr), 0);
     expect_survives_alloc_failures(host_, [&] {
         scan_file *f = open_scan_file(host_, file_data());
         const int32_t m = f ? call<SLOT_KNOWN_FILE_MATCH>(api_, f) : -1;
-        if (f) close_scan_file(host_, f);
-        return std::to_string(m);
+        return close_scan_file(host_, f), std::to_string(m);
     });
 }
 
