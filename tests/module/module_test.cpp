@@ -85,9 +85,7 @@ TEST_F(ModuleTest, ScanFileLife) {
     };
     const std::string h = std::to_string(handle), o = std::to_string(other);
     EXPECT_EQ(state(), "0 " + h + " 1234 0 0 0 0 0 1");
-    call<SLOT_SCAN_FILE_SET_USER1>(api_, f, 11);
-    call<SLOT_SCAN_FILE_SET_USER2>(api_, f, 22);
-    call<SLOT_SCAN_FILE_SET_USER3>(api_, f, 33);
+    call<SLOT_SCAN_FILE_SET_USER1>(api_, f, 11), call<SLOT_SCAN_FILE_SET_USER2>(api_, f, 22), call<SLOT_SCAN_FILE_SET_USER3>(api_, f, 33);
     f->known_file_state = 2;
     ASSERT_NE(call<SLOT_FILE_GET_REGION>(api_, f, REGION_HEAD, nullptr), nullptr);
     EXPECT_EQ(state().substr(0, h.size() + 20), "0 " + h + " 1234 1 2 11 22 33");
@@ -104,11 +102,7 @@ TEST_F(ModuleTest, ScanFileLife) {
 // arguments elsewhere: 1 from each accessor, which clears its out value first.
 TEST_F(ModuleTest, RefusedArguments) {
     uint32_t handle = open_bytes(bytes(10)), zero = 0;
-    const struct {
-        host_context *ctx;
-        uint32_t instance, *handle, hidden;
-        uint64_t fail_alloc;
-    } rows[] = {{nullptr, instance(), &handle, 0, 0}, {ctx(), 0, &handle, 0, 0}, {ctx(), instance(), nullptr, 0, 0},
+    const struct { host_context *ctx; uint32_t instance, *handle, hidden; uint64_t fail_alloc; } rows[] = {{nullptr, instance(), &handle, 0, 0}, {ctx(), 0, &handle, 0, 0}, {ctx(), instance(), nullptr, 0, 0},
                 {ctx(), instance(), &zero, 0, 0},      {ctx(), instance(), &handle, HOST_IFACE_SERVICES, 0},
                 {ctx(), instance(), &handle, HOST_IFACE_SELF_API, 0}, {ctx(), instance(), &handle, 0, 1}};
     for (const auto &row : rows) {
@@ -135,9 +129,7 @@ TEST_F(ModuleTest, RefusedArguments) {
                            call<SLOT_SCAN_FILE_SET_HANDLE>(api_, nullptr, 5), call<SLOT_SCAN_FILE_RESET>(api_, nullptr, 5)})
         EXPECT_EQ(result, 1);
     EXPECT_EQ(size | region_size | got, 0u);
-    for (auto set : {kqhelp::slot<SLOT_SCAN_FILE_SET_USER1>(api_), kqhelp::slot<SLOT_SCAN_FILE_SET_USER2>(api_),
-                     kqhelp::slot<SLOT_SCAN_FILE_SET_USER3>(api_)})
-        set(nullptr, 1);
+    call<SLOT_SCAN_FILE_SET_USER1>(api_, nullptr, 1), call<SLOT_SCAN_FILE_SET_USER2>(api_, nullptr, 1), call<SLOT_SCAN_FILE_SET_USER3>(api_, nullptr, 1);
     EXPECT_EQ(call<SLOT_SCAN_FILE_GET_USER1>(api_, nullptr), 1u) << "user1 of no object reads as 1";
     EXPECT_EQ(call<SLOT_SCAN_FILE_GET_USER2>(api_, nullptr) | call<SLOT_SCAN_FILE_GET_USER3>(api_, nullptr), 0u);
 }

@@ -24,8 +24,7 @@ TEST_F(Threads, EightThreadsAgreeWithOneAndLeaveNothingLive) {
         uint64_t size = 0, got = 0, head_size = 0, position = 0;
         call<SLOT_SCAN_FILE_GET_SIZE>(api_, f, &size);
         const uint8_t *head = call<SLOT_FILE_GET_REGION>(api_, f, REGION_HEAD, &head_size);
-        add(head, head_size);
-        add(call<SLOT_FILE_GET_REGION>(api_, f, REGION_TAIL, &got), got);
+        add(head, head_size), add(call<SLOT_FILE_GET_REGION>(api_, f, REGION_TAIL, &got), got);
         for (int32_t kind = REGION_AT_OFFSET; kind <= REGION_AROUND_ENTRY; kind++)
             for (uint64_t offset : {uint64_t(0), size / 2, size - 1}) {
                 const uint8_t *w = call<SLOT_FILE_GET_WINDOW>(api_, f, kind, int64_t(offset), &got, &position);
@@ -53,8 +52,7 @@ TEST_F(Threads, EightThreadsAgreeWithOneAndLeaveNothingLive) {
             num(call<SLOT_XORDETECT_SCAN_BUFFER>(api_, source.data(), decoded.data(), &key_byte, &key_word, uint32_t(source.size())));
             num(key_byte), num(key_word);
         }
-        call<SLOT_SCAN_FILE_DESTROY>(api_, ctx(), instance(), f);
-        kqhost_close_file(host_, handle);
+        call<SLOT_SCAN_FILE_DESTROY>(api_, ctx(), instance(), f), kqhost_close_file(host_, handle);
         return std::hash<std::string>{}(d);
     };
     std::vector<std::string> files = files_in(KQHELP_HOSTILE_DIR);
