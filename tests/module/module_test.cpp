@@ -35,11 +35,8 @@ std::string regions_digest(kqhost *host, scan_file *f, const bytes &file) {
            std::to_string(count(KQHOST_CALL_ALLOC) - plain) + " z=" + std::to_string(count(KQHOST_CALL_ALLOC_ZEROED) - zeroed);
 }
 
-const struct {
-    size_t size;
-    uint64_t short_reads;  // the host delivers at most this much per read (0: all)
-    const char *expected;
-} kRegionRows[] = {
+// short_reads: the host delivers at most this much per read (0: all).
+const struct { size_t size; uint64_t short_reads; const char *expected; } kRegionRows[] = {
     {0, 0, "10- 11- 0- 3- 12- 1- 2- 1- 2- 10- 11- r=2 a=1 z=3"},
     {100, 0, "10- 11- 0- 3- 12- 1=100 2=100 1=100 2=100 10=100 11=100 r=2 a=1 z=3"},
     {20480, 0, "10- 11- 0- 3- 12- 1=20480 2=20480 1=20480 2=20480 10=20480 11=20480 r=2 a=1 z=3"},
@@ -102,9 +99,10 @@ TEST_F(ModuleTest, ScanFileLife) {
 // arguments elsewhere: 1 from each accessor, which clears its out value first.
 TEST_F(ModuleTest, RefusedArguments) {
     uint32_t handle = open_bytes(bytes(10)), zero = 0;
-    const struct { host_context *ctx; uint32_t instance, *handle, hidden; uint64_t fail_alloc; } rows[] = {{nullptr, instance(), &handle, 0, 0}, {ctx(), 0, &handle, 0, 0}, {ctx(), instance(), nullptr, 0, 0},
-                {ctx(), instance(), &zero, 0, 0},      {ctx(), instance(), &handle, HOST_IFACE_SERVICES, 0},
-                {ctx(), instance(), &handle, HOST_IFACE_SELF_API, 0}, {ctx(), instance(), &handle, 0, 1}};
+    const struct { host_context *ctx; uint32_t instance, *handle, hidden; uint64_t fail_alloc; } rows[] = {
+        {nullptr, instance(), &handle, 0, 0}, {ctx(), 0, &handle, 0, 0}, {ctx(), instance(), nullptr, 0, 0},
+        {ctx(), instance(), &zero, 0, 0},     {ctx(), instance(), &handle, HOST_IFACE_SERVICES, 0},
+        {ctx(), instance(), &handle, HOST_IFACE_SELF_API, 0}, {ctx(), instance(), &handle, 0, 1}};
     for (const auto &row : rows) {
         if (row.hidden) kqhost_hide_interface(host_, row.hidden, 1);
         kqhost_fail_alloc_at(host_, row.fail_alloc);

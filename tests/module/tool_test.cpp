@@ -72,11 +72,7 @@ protected:
     static void TearDownTestSuite() { run_command("rm -rf " + dir, nullptr); }
 };
 
-struct row {
-    std::string args;    // for kq()
-    int status;
-    std::string expect;  // a substring, or after '=' the whole output
-};
+struct row { std::string args; int status; std::string expect; };  // expect: a substring, or after '=' the whole output
 
 void check(const row &r, long *kib = nullptr) {
     std::string out;
@@ -209,12 +205,7 @@ TEST_F(ToolTest, HugeSparseFilesStreamInBoundedMemory) {
 // Executables hidden with every scheme at known offsets and keys, and what
 // scan must report for each file.
 const uint8_t block_key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-const struct {
-    const char *name;
-    void (*encode)(xsamples::bytes &);
-    size_t at;
-    const char *finding;
-} tree[] = {
+const struct { const char *name; void (*encode)(xsamples::bytes &); size_t at; const char *finding; } tree[] = {
     {"a/plain-at-0", [](xsamples::bytes &) {}, 0, ""},
     {"a/plain-inside", [](xsamples::bytes &) {}, 0x3000, "plain at 0x3000"},
     {"a/xor8", [](xsamples::bytes &b) { xsamples::xor_bytes(b, 0x6b); }, 0x1230, "xor8 at 0x1230, key 0x6b"},
