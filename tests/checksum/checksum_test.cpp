@@ -69,7 +69,7 @@ std::vector<known_row> known_rows() {
         {"off_by_setting_20", first4, 0, setting(0x21), 0, 1, {1, 1, 0, 0, 0}, 0, kListOnly},
         {"other_setting_bits", first4, 0, setting(~0x28u), 1, 2, {1, 1, 1, 1, 1}, 1, kListOnly},
         {"no_settings", first4, 0, [](kqhost *h) { kqhost_hide_interface(h, HOST_IFACE_ENGINE, 1); }, 1, 2, {1, 0, 1, 1, 1}, 1, kListOnly},
-        {"region_past_the_end", {fitting(190000, 20000), fitting(0, 4)}, 0, nullptr, 0, 1, {1, 1, 1, 1, 1}, 0, kListOnly},
+        {"region_past_the_end", {{200000, 190000, 20000, 0}, fitting(0, 4)}, 0, nullptr, 0, 1, {1, 1, 1, 1, 1}, 0, kListOnly},
         {"short_reads", {fitting(0, 4000)}, 0, [](kqhost *h) { kqhost_short_reads(h, 1000); }, 0, 1, {1, 1, 1, 1, 1}, 0, kListOnly},
         {"absurd_entries", {{200000, 0xFFFFFFF0u, 0xFFFFFFFFu, 0}, {200000, 0, 0xFFFFFFFFu, 0}}, 0, nullptr, 0, 1, {1, 1, 1, 1, 1}, 0, kListOnly},
         // missing resources leave the question open for the next call
