@@ -149,7 +149,6 @@ TEST_F(ModuleTest, EntryPointsAndIdentity) {
     ASSERT_TRUE(info);
     EXPECT_EQ(exported<module_get_abi_version_fn>("module_get_abi_version")(), 1u);
     EXPECT_EQ(exported<module_get_api_fn>("module_get_api")(), api_);
-    for (int slot = 0; slot < KQHELP_API_SLOTS; slot++) EXPECT_NE(api_[slot], nullptr) << "slot " << slot;
     // Slots 39-43 are zlib's own entry points with no wrapper: zlib's contract is zlib's to test.
     EXPECT_TRUE(kqhelp::slot<SLOT_INFLATE_INIT>(api_) == &inflateInit_ && kqhelp::slot<SLOT_INFLATE>(api_) == &inflate &&
                 kqhelp::slot<SLOT_INFLATE_END>(api_) == &inflateEnd && kqhelp::slot<SLOT_INFLATE_RESET>(api_) == &inflateReset &&
