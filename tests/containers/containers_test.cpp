@@ -22,11 +22,7 @@ int32_t same_id(const void *stored, const void *sought) {
 int32_t reversed(uint32_t hash, const void *, uint32_t node_hash, const void *) {
     return hash > node_hash ? -1 : hash < node_hash ? 1 : 0;
 }
-helper_tree tree_of(bool reverse = false) {
-    helper_tree t{};
-    t.hash = item_hash, t.equal = same_id, t.compare = reverse ? reversed : nullptr;
-    return t;
-}
+helper_tree tree_of(bool reverse = false) { return {item_hash, same_id, reverse ? reversed : nullptr, {}, 0, 0, 0}; }
 
 // The tree as its rules say: sixteen binary trees by the hash's top bits; an
 // add walks down (negative order left, otherwise right) to a free place,

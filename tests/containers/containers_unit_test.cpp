@@ -53,9 +53,8 @@ TEST_F(Deletes, WhatGoesBackInWhichOrder) {
         freed.clear(), nodes.clear(), pooled = 0;
         char *pool = row.pool ? named('P') : nullptr;
         helper_list list{}, pairs{};
-        helper_tree tree{};
-        tree.hash = [](const void *item) { return uint32_t(*static_cast<const char *>(item)); };
-        tree.equal = [](const void *a, const void *b) -> int32_t { return a == b; };
+        helper_tree tree{[](const void *item) { return uint32_t(*static_cast<const char *>(item)); },
+                         [](const void *a, const void *b) -> int32_t { return a == b; }, nullptr, {}, 0, 0, 0};
         helper_add_str_to_list(&owner, &list, named('a'), pool), helper_add_str_to_list(&owner, &list, nullptr, pool);
         helper_add_2str_to_list(&owner, &pairs, named('b'), named('c'), pool), helper_add_2str_to_list(&owner, &pairs, nullptr, named('d'), pool);
         for (char item : {'2', '1', '3'}) helper_add_to_tree(&owner, &tree, named(item), pool);

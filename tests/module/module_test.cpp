@@ -157,9 +157,8 @@ TEST_F(ModuleTest, EntryPointsAndIdentity) {
     const auto *raw = reinterpret_cast<const uint8_t *>(info());
     EXPECT_EQ(bytes(raw, raw + 64), record("KQHELP", {8, 1, 1, 2}, {0xD8, 0x07, 10, 9, 12, 54, 46, 0}));
     EXPECT_STREQ(info()->name_copy, "KQHELP");
-    bytes deps = record("KQCORE", {8, 1, 2}), second = record("KQVDF", {8, 1, 0}), end = record("", {0, 0, 0});
-    deps.insert(deps.end(), second.begin(), second.end());
-    deps.insert(deps.end(), end.begin(), end.end());
+    bytes deps = record("KQCORE", {8, 1, 2});
+    for (const bytes &r : {record("KQVDF", {8, 1, 0}), record("", {0, 0, 0})}) deps.insert(deps.end(), r.begin(), r.end());
     raw = reinterpret_cast<const uint8_t *>(info()->dependencies);
     EXPECT_EQ(bytes(raw, raw + deps.size()), deps);
 }

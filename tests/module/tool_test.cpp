@@ -221,8 +221,7 @@ const struct { const char *name; void (*encode)(xsamples::bytes &); size_t at; c
 TEST_F(ToolTest, ScanFindsEveryPlantedExecutableWithAnyNumberOfWorkers) {
     for (const auto &p : tree) {
         xsamples::bytes b = xsamples::plain_image(p.at + 0x10000, p.at);
-        p.encode(b);
-        put("tree/" + std::string(p.name), b);
+        p.encode(b), put("tree/" + std::string(p.name), b);
     }
     put("tree/c/text", std::string("just text"));
     run_command("ln -s .. " + dir + "/tree/a/loop && mkfifo " + dir + "/tree/b/fifo", nullptr);

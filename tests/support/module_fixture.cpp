@@ -37,11 +37,8 @@ void close_scan_file(kqhost *host, scan_file *file) {
 }
 
 uint64_t allocations(const kqhost *host) {
-    uint64_t n = 0;
-    for (kqhost_call kind : {KQHOST_CALL_ALLOC, KQHOST_CALL_ALLOC_ZEROED, KQHOST_CALL_POOL_ALLOC,
-                             KQHOST_CALL_POOL_ALLOC_ZEROED})
-        n += kqhost_calls(host, kind);
-    return n;
+    return kqhost_calls(host, KQHOST_CALL_ALLOC) + kqhost_calls(host, KQHOST_CALL_ALLOC_ZEROED) +
+           kqhost_calls(host, KQHOST_CALL_POOL_ALLOC) + kqhost_calls(host, KQHOST_CALL_POOL_ALLOC_ZEROED);
 }
 
 std::vector<std::string> files_in(const std::string &dir, size_t limit) {
