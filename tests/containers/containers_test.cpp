@@ -131,7 +131,7 @@ TEST_F(Containers, FillsAndAllocationFailures) {
         EXPORT(helper_delete_tree)(owner, &tree, 0, nullptr);
         return d;
     };
-    EXPECT_EQ(walk(), "000000000000 444 0123 ++-++++ " + std::to_string(4 * (sizeof(helper_str_node) + sizeof(helper_2str_node) + sizeof(helper_tree_node))));
+    EXPECT_EQ(walk(), "000000000000 444 0123++-++++ " + std::to_string(4 * (sizeof(helper_str_node) + sizeof(helper_2str_node) + sizeof(helper_tree_node))));
     expect_survives_alloc_failures(host_, walk);
 }
 
