@@ -15,13 +15,9 @@ namespace {
 
 struct item { uint32_t hash; int32_t id; };
 uint32_t item_hash(const void *p) { return static_cast<const item *>(p)->hash; }
-int32_t same_id(const void *stored, const void *sought) {
-    return static_cast<const item *>(stored)->id == static_cast<const item *>(sought)->id;
-}
+int32_t same_id(const void *stored, const void *sought) { return static_cast<const item *>(stored)->id == static_cast<const item *>(sought)->id; }
 // An order that reverses the hash order: greater hashes go left.
-int32_t reversed(uint32_t hash, const void *, uint32_t node_hash, const void *) {
-    return hash > node_hash ? -1 : hash < node_hash ? 1 : 0;
-}
+int32_t reversed(uint32_t hash, const void *, uint32_t node, const void *) { return hash > node ? -1 : hash < node ? 1 : 0; }
 helper_tree tree_of(bool reverse = false) { return {item_hash, same_id, reverse ? reversed : nullptr, {}, 0, 0, 0}; }
 
 // The tree as its rules say: sixteen binary trees by the hash's top bits; an
