@@ -14,10 +14,7 @@ namespace {
 
 // A category in any case followed by '/'; extensions whole and case-sensitive, some on both lists.
 TEST_F(ModuleTest, NameAndExtensionRules) {
-    const struct {
-        const char *text;
-        int32_t prefix, executable, document;
-    } rows[] = {{"appl/Toolbar", 1, 0, 0}, {"ADSPY/x", 1, 0, 0},    {"HEURISTIC/Gen", 1, 0, 0}, {"Hidden-Ext/Doc", 1, 0, 0},
+    const struct { const char *text; int32_t prefix, executable, document; } rows[] = {{"appl/Toolbar", 1, 0, 0}, {"ADSPY/x", 1, 0, 0},    {"HEURISTIC/Gen", 1, 0, 0}, {"Hidden-Ext/Doc", 1, 0, 0},
                 {"spr/", 1, 0, 0},         {"appl", 0, 0, 0},       {"applx/x", 0, 0, 0},       {"heuristicx/x", 0, 0, 0},
                 {"xheur/Gen", 0, 0, 0},    {"TR/Dropper", 0, 0, 0}, {"", 0, 0, 0},              {".EXE", 0, 1, 0},
                 {".CMD", 0, 1, 1},         {".HTML", 0, 0, 1},      {".exe", 0, 0, 0},          {".EXEC", 0, 0, 0},
