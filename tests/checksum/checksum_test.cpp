@@ -109,16 +109,18 @@ TEST_P(KnownFile, Match) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, KnownFile, ::testing::ValuesIn(known_rows()), [](const auto &info) { return std::string(info.param.name); });
 
-// The size compares its low 32 bits; a scan_file without an instance, or none, never matches.
+// The size compares its low 32 bits; an entry past the list's count is not
+// read; a scan_file without an instance, or none, never matches.
 TEST_F(ModuleTest, KnownFileEdges) {
-    const uint32_t words[] = {2, 200000, 0, 16, crc_of(0, 16), 100, 0, 16, crc_of(0, 16)};
-    kqhost_set_size_list(host_, words, 9);
+    const uint32_t words[] = {2, 200000, 0, 16, ~crc_of(0, 16), 100, 0, 16, crc_of(0, 16), 200000, 0, 16, crc_of(0, 16)};
+    kqhost_set_size_list(host_, words, 13);
     const uint32_t handle = open_bytes(file_data());
     kqhost_set_reported_size(host_, handle, (1ull << 32) + 100);
     EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, create_from_handle(handle)), 1);
     scan_file copy = *create(file_data());
     copy.instance = 0;
-    EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, &copy) | call<SLOT_KNOWN_FILE_MATCH>(api_, nullptr), 0);
+    EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, &copy) | call<SLOT_KNOWN_FILE_MATCH>(api_, nullptr) |
+                  call<SLOT_KNOWN_FILE_MATCH>(api_, create(file_data())), 0);
     expect_survives_alloc_failures(host_, [&] {
         scan_file *f = open_scan_file(host_, file_data());
         const int32_t m = f ? call<SLOT_KNOWN_FILE_MATCH>(api_, f) : -1;
