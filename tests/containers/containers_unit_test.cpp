@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kqhelp/kqhelp.h"
@@ -35,10 +36,7 @@ protected:
         services.pool_alloc = services.pool_alloc_zeroed = [](void *, uint32_t size) { return pooled++, made(size, &nodes); };
         services.free = [](host_context *, uint32_t, void *block) { freed.push_back(block); };
     }
-    void TearDown() override {
-        for (void *block : blocks) free(block);
-        blocks.clear();
-    }
+    void TearDown() override { for (void *block : std::exchange(blocks, {})) free(block); }
     host_services services{};
     helper_owner owner{nullptr, 7, &services};
 };
