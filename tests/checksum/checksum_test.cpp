@@ -42,9 +42,8 @@ entry flipped(entry e) { return e.crc32 ^= 1, e; }
 using host_calls = std::array<uint64_t, 5>;  // size list, setting, alloc, seek, read
 constexpr int kNoList = -1;
 
-// filler: entries of another size before the list, or kNoList; host: settings, hidden interfaces, faults
-// (undone before the second call; allocation 1 is the scan_file's); again: the second match, with the host
-// as it was set up before.
+// filler: entries of another size before the list, or kNoList; host: settings, hidden interfaces, faults (undone before
+// the second call; allocation 1 is the scan_file's); again: the second match, with the host as it was set up before.
 struct known_row { const char *name; std::vector<entry> list; int filler; std::function<void(kqhost *)> host;
                    int32_t match, state; host_calls calls; int32_t again; host_calls again_calls; };
 void PrintTo(const known_row &r, std::ostream *os) { *os << r.name; }

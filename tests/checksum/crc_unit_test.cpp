@@ -1,6 +1,5 @@
-// Every CRC kernel against its reference (zlib's crc32; the bitwise CRC-16
-// rule), over lengths around the kernels' block sizes, misaligned starts and
-// splits. Kernels the CPU lacks are skipped.
+// Every CRC kernel against its reference (zlib's crc32; the bitwise CRC-16 rule), over lengths around the kernels'
+// block sizes, misaligned starts and splits. Kernels the CPU lacks are skipped.
 #include <gtest/gtest.h>
 #include <zlib.h>
 

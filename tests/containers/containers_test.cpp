@@ -1,6 +1,5 @@
-// String lists and hashed trees exported by name: the tree against a literal
-// model of its placement rules on random items, the lists against the order
-// they were filled in, and the shared allocation-failure walk over both.
+// String lists and hashed trees exported by name: the tree against a literal model of its placement rules on random
+// items, the lists against the order they were filled in, and the shared allocation-failure walk over both.
 #include <algorithm>
 #include <random>
 
@@ -20,11 +19,9 @@ int32_t same_id(const void *stored, const void *sought) { return static_cast<con
 int32_t reversed(uint32_t hash, const void *, uint32_t node, const void *) { return hash > node ? -1 : hash < node ? 1 : 0; }
 helper_tree tree_of(bool reverse = false) { return {item_hash, same_id, reverse ? reversed : nullptr, {}, 0, 0, 0}; }
 
-// The tree as its rules say: sixteen binary trees by the hash's top bits; an
-// add walks down (negative order left, otherwise right) to a free place,
-// counting the nodes it passed; a find walks the same way and, on order zero,
-// takes the node when there is no equality callback or it says equal, and
-// goes right otherwise.
+// The tree as its rules say: sixteen binary trees by the hash's top bits; an add walks down (negative order left,
+// otherwise right) to a free place, counting the nodes it passed; a find walks the same way and, on order zero, takes
+// the node when there is no equality callback or it says equal, and goes right otherwise.
 struct model_tree {
     struct node { const item *value; int left, right; };
     std::vector<node> nodes;
@@ -103,10 +100,9 @@ TEST_F(Containers, RefusedCalls) {
     EXPECT_TRUE(EXPORT(helper_find_str_in_list)(nullptr, "x") == nullptr && allocations(host_) == 0);
 }
 
-// Lists keep their order and find the first string stored that is equal,
-// stepping over null strings; nodes are as large as their records. Then every
-// allocation of the fill failed in turn: the add says -1 and leaves the
-// container as it was.
+// Lists keep their order and find the first string stored that is equal, stepping over null strings; nodes are as large
+// as their records. Then every allocation of the fill failed in turn: the add says -1 and leaves the container as it
+// was.
 TEST_F(Containers, FillsAndAllocationFailures) {
     item items[] = {{0x10, 1}, {0x20, 2}, {0x10, 3}, {0xF0000000, 4}};
     char a1[] = "alpha", b[] = "beta", a2[] = "alpha", *strings[] = {a1, nullptr, b, a2};

@@ -1,10 +1,8 @@
-// Deletes through a stand-in host that records every block handed back: per
-// release flag, pool and owner, which blocks go and in which order (per node
-// its strings, first before second, or its item, then the node; nodes from
-// head to tail, children before parents); a bucket a million nodes deep
-// deleted on a small stack, so with neither recursion nor a stack of its own
-// (laid out by hand: adds would take quadratic time); and one attachment of a
-// scan_file removed among several (no slot reaches the remove).
+// Deletes through a stand-in host that records every block handed back: per release flag, pool and owner, which blocks
+// go and in which order (per node its strings, first before second, or its item, then the node; nodes from head to
+// tail, children before parents); a bucket a million nodes deep deleted on a small stack, so with neither recursion nor
+// a stack of its own (laid out by hand: adds would take quadratic time); and one attachment of a scan_file removed
+// among several (no slot reaches the remove).
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <stdlib.h>

@@ -1,9 +1,7 @@
-// make_hostile DIR: writes malformed ELF, PE and NE files into DIR for the
-// thread test and the tool test. Run by the build; nothing is checked in.
-// Every file is one of: a well-formed image cut at a record boundary (and one
-// byte either side), a count at 0, 1, the module's cap, cap + 1 or 0xFFFF, a
-// table placed over the headers or over the other table, or an offset that
-// wraps 32 or 64 bits.
+// make_hostile DIR: writes malformed ELF, PE and NE files into DIR for the thread test and the tool test. Run by the
+// build; nothing is checked in. Every file is one of: a well-formed image cut at a record boundary (and one byte either
+// side), a count at 0, 1, the module's cap, cap + 1 or 0xFFFF, a table placed over the headers or over the other table,
+// or an offset that wraps 32 or 64 bits.
 #include <stdio.h>
 
 #include <set>

@@ -1,5 +1,4 @@
-// The shared object itself: exports, needed libraries, architecture, and no
-// code that runs at load or unload.
+// The shared object itself: exports, needed libraries, architecture, and no code that runs at load or unload.
 #include <regex>
 #include <set>
 

@@ -9,11 +9,9 @@
 namespace kqtest {
 namespace {
 
-// Slot 4 in the order a host meets it: the if-loaded and other kinds, "+" if
-// they attached anything, then the loads twice and the if-loaded kinds again.
-// "kind=size" for a region holding the file's first (head) or last (tail)
-// bytes, "kind!" for one that does not, "kind-" for null; then the reads,
-// plain and zeroed allocations it took.
+// Slot 4 in the order a host meets it: the if-loaded and other kinds, "+" if they attached anything, then the loads
+// twice and the if-loaded kinds again. "kind=size" for a region holding the file's first (head) or last (tail) bytes,
+// "kind!" for one that does not, "kind-" for null; then the reads, plain and zeroed allocations it took.
 std::string regions_digest(kqhost *host, scan_file *f, const bytes &file) {
     auto count = [&](kqhost_call kind) { return kqhost_calls(host, kind); };
     const uint64_t reads = count(KQHOST_CALL_READ), plain = count(KQHOST_CALL_ALLOC), zeroed = count(KQHOST_CALL_ALLOC_ZEROED);

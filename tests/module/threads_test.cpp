@@ -1,7 +1,6 @@
-// Eight threads share one loaded module and one reference host, each creating,
-// walking and destroying scan_files over real and malformed files; every
-// file's results must equal those of a single-threaded walk, and no host
-// block may stay live (the fixture's TearDown).
+// Eight threads share one loaded module and one reference host, each creating, walking and destroying scan_files over
+// real and malformed files; every file's results must equal those of a single-threaded walk, and no host block may stay
+// live (the fixture's TearDown).
 #include <thread>
 
 #include "support/module_fixture.h"

@@ -1,7 +1,6 @@
-// The kqhelp tool as a user runs it: one table of subcommand x situation with
-// the exit status and what must be printed, every subcommand over the
-// generated malformed files, a memory bound on a huge sparse file, and `scan`
-// over a tree of planted executables.
+// The kqhelp tool as a user runs it: one table of subcommand x situation with the exit status and what must be printed,
+// every subcommand over the generated malformed files, a memory bound on a huge sparse file, and `scan` over a tree of
+// planted executables.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,9 +22,8 @@ namespace {
 
 std::string dir;  // the fixture's files; "$D" in a row
 
-// "$D" stands for the fixture's folder, "$K" for the tool (under the build's
-// runner, qemu-i386 where the kernel runs no i386 code, and a timeout: a FIFO
-// that blocked would end in 124).
+// "$D" stands for the fixture's folder, "$K" for the tool (under the build's runner, qemu-i386 where the kernel runs no
+// i386 code, and a timeout: a FIFO that blocked would end in 124).
 std::string expand(std::string s) {
     for (const auto &[from, to] : {std::pair<std::string, std::string>{"$D", dir}, {"$K", "timeout 60 " KQHELP_RUNNER " " KQHELP_TOOL_PATH}})
         for (size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, 2, to);
@@ -173,8 +171,7 @@ TEST_F(ToolTest, EverySubcommandSurvivesEveryHostileFile) {
         }
 }
 
-// 3 GiB: offsets past 2^31, and a reader that held the file could not even
-// map it in an i386 process.
+// 3 GiB: offsets past 2^31, and a reader that held the file could not even map it in an i386 process.
 TEST_F(ToolTest, HugeSparseFilesStreamInBoundedMemory) {
     ASSERT_EQ(run_command("truncate -s 3G " + dir + "/huge", nullptr), 0);
     long baseline = 0, kib = 0;
@@ -187,8 +184,7 @@ TEST_F(ToolTest, HugeSparseFilesStreamInBoundedMemory) {
     }
 }
 
-// Executables hidden with every scheme at known offsets and keys, and what
-// scan must report for each file.
+// Executables hidden with every scheme at known offsets and keys, and what scan must report for each file.
 const uint8_t block_key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 const struct { const char *name; void (*encode)(xsamples::bytes &); size_t at; const char *finding; } tree[] = {
     {"a/plain-at-0", [](xsamples::bytes &) {}, 0, ""},

@@ -1,6 +1,5 @@
-// Detection names, extension lists and the scrambled comparisons (slots 44,
-// 45, 60-62, 71 and xor_string_copy): the rules as rows, the comparisons
-// against literal models on random data.
+// Detection names, extension lists and the scrambled comparisons (slots 44, 45, 60-62, 71 and xor_string_copy): the
+// rules as rows, the comparisons against literal models on random data.
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -34,9 +33,8 @@ TEST_F(ModuleTest, NameAndExtensionRules) {
     munmap(area, 2 * page);
 }
 
-// On random data with few distinct bytes (so that matches happen):
-// scrambled_compare is a[i] ^ 0x71 == b[i] for i < n; a pattern is length,
-// wildcard, bytes (all XOR 0x71 when scrambled), the wildcard matching anything.
+// On random data with few distinct bytes (so that matches happen): scrambled_compare is a[i] ^ 0x71 == b[i] for i < n;
+// a pattern is length, wildcard, bytes (all XOR 0x71 when scrambled), the wildcard matching anything.
 TEST_F(ModuleTest, ComparisonsAgreeWithModels) {
     constexpr uint8_t kKey = 0x71;
     std::mt19937 rng(9);

@@ -1,7 +1,6 @@
-// The Boyer-Moore tables against their definitions, computed naively: a
-// wrong shift can keep the search exact and only slow it, which the
-// comparisons with the naive search miss. And every kernel path against the
-// naive search: the slots only take this processor's best one.
+// The Boyer-Moore tables against their definitions, computed naively: a wrong shift can keep the search exact and only
+// slow it, which the comparisons with the naive search miss. And every kernel path against the naive search: the slots
+// only take this processor's best one.
 #include <gtest/gtest.h>
 
 #include "search/boyer_moore.h"

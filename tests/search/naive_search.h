@@ -1,6 +1,5 @@
-// The reference the search kernels and slots are checked against: the first
-// window that matches byte by byte, folding ASCII capitals on both sides if
-// asked; and the random cases both are run on.
+// The reference the search kernels and slots are checked against: the first window that matches byte by byte, folding
+// ASCII capitals on both sides if asked; and the random cases both are run on.
 #pragma once
 
 #include <stdint.h>
@@ -22,10 +21,9 @@ inline int32_t naive_search(const std::string &x, const std::string &y, bool noc
     return -1;
 }
 
-// Texts over small alphabets (many partial matches, letters that fold and
-// neighbours that do not) or all bytes; patterns cut from the text (some
-// letters in the other case) or made up, around the vector blocks and the
-// pair scan in length.
+// Texts over small alphabets (many partial matches, letters that fold and neighbours that do not) or all bytes;
+// patterns cut from the text (some letters in the other case) or made up, around the vector blocks and the pair scan in
+// length.
 struct search_case { std::string text, pattern; };
 inline search_case random_case(std::mt19937 &rng, int round) {
     static const std::string alphabets[] = {"ab", "aAbB@[`{", "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"};

@@ -1,6 +1,5 @@
-// A test host: the built module loaded through the reference host, with
-// helpers to open synthetic files and to check that nothing leaked. Tests
-// call the table with kqhelp::call<SLOT_*>(api_, ...).
+// A test host: the built module loaded through the reference host, with helpers to open synthetic files and to check
+// that nothing leaked. Tests call the table with kqhelp::call<SLOT_*>(api_, ...).
 #pragma once
 
 #include <gtest/gtest.h>
