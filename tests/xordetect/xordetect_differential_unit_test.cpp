@@ -153,14 +153,13 @@ struct key_layout { const char *name; size_t size; unsigned keys, shared, copies
 
 bytes laid_out(const key_layout &row, std::mt19937 &rng) {
     static_assert(0x85EBCA77u * 0xB6C92F47u == 1, "the last word's multiplier and its inverse");
-    std::vector<bytes> keys;
+    std::vector<bytes> keys(row.keys);
     for (unsigned j = 0; j < row.keys; j++) {
-        bytes k = xsamples::random_bytes(16, rng, 1);
+        bytes &k = keys[j] = xsamples::random_bytes(16, rng, 1);
         if (row.same_mz) k[0] = k[1] = k[15] = 0x80;
         uint32_t h = xsamples::get32(k, 0) * 0x9E3779B1u;
         for (size_t o = 4; o < 12; o += 4) h = std::rotl(h, 13) ^ xsamples::get32(k, o) * 0x85EBCA77u;
         if (j < row.shared) xsamples::put32(k, 12, (0x2545F491u ^ std::rotl(h, 13)) * 0xB6C92F47u);
-        keys.push_back(k);
     }
     std::vector<unsigned> runs(row.keys * row.copies);
     for (size_t j = 0; j < runs.size(); j++) runs[j] = unsigned(j % row.keys);
@@ -183,9 +182,8 @@ bytes laid_out(const key_layout &row, std::mt19937 &rng) {
     return b;
 }
 
-// Few keys (one pass over all offsets) and many (joined residue by residue),
-// keys of one print (sorted exactly), keys repeated in separate runs, headers
-// under later keys found first, and e_lfanew's top byte past 16 MiB.
+// Few keys (one pass) and many (joined residue by residue), keys of one print (sorted exactly),
+// repeated runs, headers under later keys found first, e_lfanew's top byte past 16 MiB.
 TEST(XorDetectDifferential, SixteenByteKeyLayouts) {
     std::mt19937 rng(4);
     const key_layout rows[] = {
@@ -260,8 +258,7 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     // run of the key word at the last place the rule looks
     for (bool decoy : {true, false}) {
         bytes b = decoy ? bytes(1024, 0) : xsamples::random_bytes(1024, rng);
-        xsamples::write_header(b, 0x40);
-        xsamples::put16(b, 0x40 + 0x80 + 0x5C, 0);
+        xsamples::write_header(b, 0x40), xsamples::put16(b, 0x40 + 0x80 + 0x5C, 0);
         if (!decoy) memset(&b[1024 - 20], 0, 16);
         xsamples::xor_words(b, key);
         if (decoy) memset(&b[0], 0x11, 16);

@@ -30,9 +30,12 @@ TEST_F(ModuleTest, XorDetectSlotsAgreeWithModel) {
         EXPECT_TRUE(kb == kb_ref && kw == kw_ref && dec == dec_ref && b == src_ref) << "round " << round;
     }
     bytes b = xsamples::plain_image(512), dec(512);
-    EXPECT_EQ(call<SLOT_XORDETECT_CHECK_HEADER>(api_, b.data(), 511) + call<SLOT_XORDETECT_CHECK_HEADER>(api_, nullptr, 512) +
-                  call<SLOT_XORDETECT_FIND_KEY>(api_, nullptr, dec.data(), &kb, &kw) + call<SLOT_XORDETECT_SCAN_BUFFER>(api_, b.data(), dec.data(), &kb, &kw, 511) +
-                  call<SLOT_XORDETECT_SCAN_BUFFER>(api_, b.data(), dec.data(), nullptr, &kw, 512) + call<SLOT_XORDETECT_SCAN_BUFFER>(api_, b.data(), dec.data(), &kb, nullptr, 512),
+    uint8_t *const s = b.data(), *const d = dec.data();
+    EXPECT_EQ(call<SLOT_XORDETECT_CHECK_HEADER>(api_, s, 511) + call<SLOT_XORDETECT_CHECK_HEADER>(api_, nullptr, 512) +
+                  call<SLOT_XORDETECT_FIND_KEY>(api_, nullptr, d, &kb, &kw) + call<SLOT_XORDETECT_FIND_KEY>(api_, s, nullptr, &kb, &kw) +
+                  call<SLOT_XORDETECT_FIND_KEY>(api_, s, d, nullptr, &kw) + call<SLOT_XORDETECT_FIND_KEY>(api_, s, d, &kb, nullptr) +
+                  call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, d, &kb, &kw, 511) + call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, d, nullptr, &kw, 512) +
+                  call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, d, &kb, nullptr, 512),
               0) << "each refused";
 }
 
