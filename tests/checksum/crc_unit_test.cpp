@@ -16,13 +16,8 @@ namespace {
 uint32_t zlib_raw(uint32_t reg, const uint8_t *p, size_t n) { return ~uint32_t(crc32(~reg & 0xFFFFFFFFu, p, uInt(n))); }
 bool always() { return true; }
 
-struct kernel {
-    const char *name;
-    uint32_t (*fn)(uint32_t, const uint8_t *, uint64_t);
-    bool (*available)();
-    uint32_t (*reference)(uint32_t, const uint8_t *, size_t);
-    uint32_t mask;
-};
+struct kernel { const char *name; uint32_t (*fn)(uint32_t, const uint8_t *, uint64_t); bool (*available)();
+                uint32_t (*reference)(uint32_t, const uint8_t *, size_t); uint32_t mask; };
 
 class CrcKernels : public ::testing::TestWithParam<kernel> {};
 

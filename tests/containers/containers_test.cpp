@@ -1,9 +1,7 @@
 // String lists and hashed trees exported by name: the tree against a literal
 // model of its placement rules on random items, the lists against the order
-// they were filled in, deletes as rows of release flag, pool and frees, and
-// the shared allocation-failure walk over both.
-#include <string.h>
-
+// they were filled in, and the shared allocation-failure walk over both.
+#include <algorithm>
 #include <random>
 
 #include "support/fault_walks.h"
@@ -17,18 +15,10 @@ namespace {
 
 struct item { uint32_t hash; int32_t id; };
 uint32_t item_hash(const void *p) { return static_cast<const item *>(p)->hash; }
-int32_t same_id(const void *stored, const void *sought) {
-    return static_cast<const item *>(stored)->id == static_cast<const item *>(sought)->id;
-}
+int32_t same_id(const void *stored, const void *sought) { return static_cast<const item *>(stored)->id == static_cast<const item *>(sought)->id; }
 // An order that reverses the hash order: greater hashes go left.
-int32_t reversed(uint32_t hash, const void *, uint32_t node_hash, const void *) {
-    return hash > node_hash ? -1 : hash < node_hash ? 1 : 0;
-}
-helper_tree tree_of(bool reverse = false) {
-    helper_tree t{};
-    t.hash = item_hash, t.equal = same_id, t.compare = reverse ? reversed : nullptr;
-    return t;
-}
+int32_t reversed(uint32_t hash, const void *, uint32_t node, const void *) { return hash > node ? -1 : hash < node ? 1 : 0; }
+helper_tree tree_of(bool reverse = false) { return {item_hash, same_id, reverse ? reversed : nullptr, {}, 0, 0, 0}; }
 
 // The tree as its rules say: sixteen binary trees by the hash's top bits; an
 // add walks down (negative order left, otherwise right) to a free place,
@@ -69,15 +59,7 @@ struct model_tree {
 
 class Containers : public ModuleTest {
 protected:
-    void SetUp() override {
-        ModuleTest::SetUp();
-        owner = kqhost_owner(host_);
-    }
-    // A block from the host heap, as blocks released by a delete must be.
-    void *host_copy(const void *value, size_t size) {
-        return memcpy(kqhost_services(host_)->alloc(ctx(), instance(), size), value, size);
-    }
-    void *host_string(const char *text) { return host_copy(text, strlen(text) + 1); }
+    void SetUp() override { ModuleTest::SetUp(), owner = kqhost_owner(host_); }
     const helper_owner *owner = nullptr;
 };
 
@@ -121,96 +103,32 @@ TEST_F(Containers, RefusedCalls) {
     EXPECT_TRUE(EXPORT(helper_find_str_in_list)(nullptr, "x") == nullptr && allocations(host_) == 0);
 }
 
-// Lists keep their order and find the first string stored that is equal.
-TEST_F(Containers, ListsKeepOrder) {
-    char a1[] = "alpha", b[] = "beta", a2[] = "alpha";
-    helper_list list{}, pairs{};
-    EXPECT_EQ(EXPORT(helper_find_str_in_list)(&list, "alpha"), nullptr);
-    for (char *s : {a1, (char *)nullptr, b, a2}) ASSERT_EQ(EXPORT(helper_add_str_to_list)(owner, &list, s, nullptr), 0);
-    ASSERT_EQ(EXPORT(helper_add_2str_to_list)(owner, &pairs, nullptr, b, nullptr), 0);
-    ASSERT_EQ(EXPORT(helper_add_2str_to_list)(owner, &pairs, a1, a2, nullptr), 0);
-    std::vector<const char *> order;
-    for (auto *n = static_cast<const helper_str_node *>(list.head); n; n = n->next) order.push_back(n->string);
-    EXPECT_EQ(order, (std::vector<const char *>{a1, nullptr, b, a2}));
-    EXPECT_TRUE(list.count == 4 && static_cast<helper_str_node *>(list.tail)->string == a2);
-    auto *head = static_cast<helper_2str_node *>(pairs.head);
-    EXPECT_TRUE(head->second == b && head->next == pairs.tail && static_cast<helper_2str_node *>(pairs.tail)->first == a1);
-    EXPECT_EQ(EXPORT(helper_find_str_in_list)(&list, "alpha"), a1);
-    EXPECT_EQ(EXPORT(helper_find_str_in_list)(&list, "beta"), b) << "steps over the null string";
-    EXPECT_EQ(EXPORT(helper_find_str_in_list)(&list, "alph"), nullptr);
-    EXPECT_EQ(kqhost_live_bytes(host_), 4 * sizeof(helper_str_node) + 2 * sizeof(helper_2str_node));
-    EXPECT_EQ(EXPORT(helper_delete_str_list)(owner, &list, 0, nullptr) | EXPORT(helper_delete_2str_list)(owner, &pairs, 0, nullptr), 0);
-    EXPECT_TRUE(!list.head && !list.tail && !list.count && !pairs.head && !pairs.tail && !pairs.count);
-}
-
-// Deletes: nodes go back unless they came from a pool; strings and items
-// only for release flag 1 (any non-zero flag for strings), never from a pool;
-// without an owner nothing is deleted.
-TEST_F(Containers, DeleteReleases) {
-    // frees of 3 strings + 3 nodes, of 3 strings + 2 nodes, of 6 items + 7 nodes
-    const struct { int32_t flag; bool pool; uint64_t list_frees, pair_frees, tree_frees; } rows[] = {
-        {1, false, 6, 5, 13}, {2, false, 6, 5, 7}, {-1, false, 6, 5, 7}, {0, false, 3, 2, 7}, {1, true, 0, 0, 0}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE("flag " + std::to_string(row.flag) + (row.pool ? " pool" : ""));
-        void *pool = row.pool ? kqhost_pool_create(host_) : nullptr;
-        std::vector<void *> mine;
-        auto keep = [&](void *p) { return mine.push_back(p), static_cast<char *>(p); };
-        helper_list list{}, pairs{};
-        helper_tree tree = tree_of();
-        for (const char *s : {"one", "two", "three"}) EXPORT(helper_add_str_to_list)(owner, &list, keep(host_string(s)), pool);
-        EXPORT(helper_add_2str_to_list)(owner, &pairs, nullptr, keep(host_string("second")), pool);
-        EXPORT(helper_add_2str_to_list)(owner, &pairs, keep(host_string("first")), keep(host_string("other")), pool);
-        for (uint32_t h : {0x50000000u, 0x40000000u, 0x5FFFFFFFu, 0x50000000u, 1u, 0x5000FFFFu}) {
-            const item i{h, int32_t(h & 7)};
-            EXPORT(helper_add_to_tree)(owner, &tree, keep(host_copy(&i, sizeof i)), pool);
-        }
-        item placeholder{0x70000000, 99};
-        EXPORT(helper_add_to_tree)(owner, &tree, &placeholder, pool);
-        tree.roots[7]->item = nullptr;  // a null item is never released
-        const helper_tree before = tree;
-        kqhost_reset_counters(host_);
-        EXPORT(helper_delete_str_list)(nullptr, &list, row.flag, nullptr), EXPORT(helper_delete_2str_list)(nullptr, &pairs, row.flag, nullptr);
-        EXPORT(helper_delete_tree)(nullptr, &tree, row.flag, nullptr), EXPORT(helper_delete_tree)(owner, nullptr, row.flag, nullptr);
-        EXPECT_EQ(calls(KQHOST_CALL_FREE), 0u);
-        EXPECT_EQ(list.count + pairs.count, 5u);
-        for (auto [erase, frees] : {std::pair<std::function<void()>, uint64_t>{[&] { EXPORT(helper_delete_str_list)(owner, &list, row.flag, pool); }, row.list_frees},
-                                    {[&] { EXPORT(helper_delete_2str_list)(owner, &pairs, row.flag, pool); }, row.pair_frees},
-                                    {[&] { EXPORT(helper_delete_tree)(owner, &tree, row.flag, pool); }, row.tree_frees}}) {
-            kqhost_reset_counters(host_);
-            erase();
-            EXPECT_EQ(calls(KQHOST_CALL_FREE), frees);
-        }
-        EXPECT_EQ(memcmp(&tree, &before, sizeof tree), 0) << "the tree record is left as it was";
-        if (pool) kqhost_pool_destroy(host_, pool);
-        const bool strings_go = row.flag != 0 && !row.pool, items_go = row.flag == 1 && !row.pool;
-        EXPECT_EQ(live_blocks(), (strings_go ? 0u : 6u) + (items_go ? 0u : 6u));
-        for (size_t i = 0; i < mine.size(); i++)  // what the deletes left: 6 strings, then 6 items
-            if (i < 6 ? !strings_go : !items_go) kqhost_services(host_)->free(ctx(), instance(), mine[i]);
-    }
-}
-
-// Every allocation of a list, a pair list and a tree being filled, failed
-// in turn: the add says -1 and leaves the container as it was.
-TEST_F(Containers, AllocationFailures) {
+// Lists keep their order and find the first string stored that is equal,
+// stepping over null strings; nodes are as large as their records. Then every
+// allocation of the fill failed in turn: the add says -1 and leaves the
+// container as it was.
+TEST_F(Containers, FillsAndAllocationFailures) {
     item items[] = {{0x10, 1}, {0x20, 2}, {0x10, 3}, {0xF0000000, 4}};
-    char s[] = "s";
-    expect_survives_alloc_failures(host_, [&] {
+    char a1[] = "alpha", b[] = "beta", a2[] = "alpha", *strings[] = {a1, nullptr, b, a2};
+    auto walk = [&] {
         helper_list list{}, pairs{};
         helper_tree tree = tree_of();
-        std::string results;
-        for (item &i : items)
-            results += std::to_string(EXPORT(helper_add_str_to_list)(owner, &list, s, nullptr)) +
-                       std::to_string(EXPORT(helper_add_2str_to_list)(owner, &pairs, s, s, nullptr)) +
-                       std::to_string(EXPORT(helper_add_to_tree)(owner, &tree, &i, nullptr));
-        uint32_t n = 0;
-        for (auto *p = static_cast<helper_str_node *>(list.head); p; p = p->next) n++;
-        results += " " + std::to_string(n) + "/" + std::to_string(list.count) + " " + std::to_string(tree.count);
-        for (const item &i : items) results += EXPORT(helper_find_in_tree)(&tree, &i) == &i ? "+" : "-";
-        EXPORT(helper_delete_str_list)(owner, &list, 0, nullptr);
-        EXPORT(helper_delete_2str_list)(owner, &pairs, 0, nullptr);
+        std::string d;
+        for (int k = 0; k < 4; k++)
+            d += std::to_string(EXPORT(helper_add_str_to_list)(owner, &list, strings[k], nullptr)) +
+                 std::to_string(EXPORT(helper_add_2str_to_list)(owner, &pairs, strings[k], b, nullptr)) +
+                 std::to_string(EXPORT(helper_add_to_tree)(owner, &tree, &items[k], nullptr));
+        d += " " + std::to_string(list.count) + std::to_string(pairs.count) + std::to_string(tree.count) + " ";
+        for (auto *p = static_cast<helper_str_node *>(list.head); p; p = p->next) d += char('0' + (std::find(strings, strings + 4, p->string) - strings));
+        for (const char *s : {"alpha", "beta", "alph"}) d += EXPORT(helper_find_str_in_list)(&list, s) == (*s == 'a' ? a1 : b) ? "+" : "-";
+        for (const item &i : items) d += EXPORT(helper_find_in_tree)(&tree, &i) == &i ? "+" : "-";
+        d += " " + std::to_string(kqhost_live_bytes(host_));
+        EXPORT(helper_delete_str_list)(owner, &list, 0, nullptr), EXPORT(helper_delete_2str_list)(owner, &pairs, 0, nullptr);
         EXPORT(helper_delete_tree)(owner, &tree, 0, nullptr);
-        return results;
-    });
+        return d;
+    };
+    EXPECT_EQ(walk(), "000000000000 444 0123++-++++ " + std::to_string(4 * (sizeof(helper_str_node) + sizeof(helper_2str_node) + sizeof(helper_tree_node))));
+    expect_survives_alloc_failures(host_, walk);
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""`kqhelp elf --json` against `readelf -W -h -S -l` over ELF files nobody here wrote: the system's x86_64
-programs and libraries, its 32-bit libraries and the big-endian libraries of the cross libc packages. Header,
-section records, program headers and image base must agree; differences the reader's documented caps explain
-(docs/elf.md) are listed as explained, any other fails the run.
+"""`kqhelp elf --json` against `readelf -W -h -S -l` over the system's x86_64 programs and libraries, its 32-bit
+libraries and the big-endian libraries of the cross libc packages: header, section and program headers and image
+base must agree; differences the reader's caps explain (docs/elf.md) are listed as explained, any other fails.
 
 crosscheck.py --tool PATH [--runner CMD] [--sample N] [--report FILE]
 """
@@ -84,11 +83,9 @@ def main():
         for path, mine in ((p, found.get(p, {"error": "no output"})) for p in files):
             ref = subprocess.run(["readelf", "-W", "-h", "-S", "-l", path], capture_output=True, text=True, errors="replace")
             warns = ref.returncode != 0 or ref.stderr.strip()  # readelf finds the file damaged: its view is no reference
-            if "error" in mine:
-                diffs, explained = [] if warns or "not a valid ELF file" in mine["error"] else ["refused"], [mine["error"]]
-            else:
-                diffs, explained = compare(mine, readelf(ref.stdout))
-                diffs, explained = ([], explained + diffs) if warns else (diffs, explained)
+            diffs, explained = compare(mine, readelf(ref.stdout)) if "error" not in mine else (
+                [] if "not a valid ELF file" in mine["error"] else ["refused"], [mine["error"]])
+            diffs, explained = ([], explained + diffs) if warns else (diffs, explained)
             kind = "DIFFERENT" if diffs else "EXPLAINED" if explained else "agree"
             counts[kind] += 1
             lines += ["  %s %s: %s" % (kind, path, "; ".join((diffs or explained)[:5]))] if kind != "agree" else []

@@ -63,8 +63,7 @@ struct model {
 // One lookup through slot Slot: the index of the record found in table, or "-code".
 template <int Slot, class T, class X> std::string at(const helper_api_entry *api, elf_reader *r, const T *table, X x) {
     const T *out = nullptr;
-    if (call<Slot>(api, r, x, &out) != 0 || !out) return "-" + std::to_string(call<SLOT_ELF_GET_LAST_ERROR>(api, r));
-    return std::to_string(out - table);
+    return call<Slot>(api, r, x, &out) == 0 && out ? std::to_string(out - table) : "-" + std::to_string(call<SLOT_ELF_GET_LAST_ERROR>(api, r));
 }
 
 // The module's answers in the model's form.
@@ -82,7 +81,7 @@ std::string lookups(const helper_api_entry *api, elf_reader *r, uint64_t a) {
 
 // What the reader says of a file, as tokens: check=result/code, id (class and encoding against those built), hdr, S
 // (sections declared/loaded), the first five names, .data and #4 (lookups by name and index), G (segments
-// declared/loaded), #2, base; a failure shows as -code.
+// declared/loaded), #2, base, the entry point's file offset; a failure shows as -code.
 std::string digest(const helper_api_entry *api, scan_file *f, const elf_image &img) {
     elf_reader *r = call<SLOT_ELF_READER_GET>(api, f);
     if (!r) return "no reader";
@@ -99,9 +98,8 @@ std::string digest(const helper_api_entry *api, scan_file *f, const elf_image &i
     const elf_segment *g = nullptr;
     uint32_t n = 0;
     const uint32_t sections = call<SLOT_ELF_GET_SECTION_COUNT>(api, r);
-    if (call<SLOT_ELF_GET_SECTION_TABLE>(api, r, &s, &n) != 0) {
-        out += " S=-" + err();
-    } else {
+    if (call<SLOT_ELF_GET_SECTION_TABLE>(api, r, &s, &n) != 0) out += " S=-" + err();
+    else {
         out += " S=" + std::to_string(sections) + "/" + std::to_string(n) + " names=";
         for (uint32_t i = 1; i < n && i < 6; i++) {
             const char *name = call<SLOT_ELF_GET_SECTION_NAME>(api, r, s + i);
@@ -113,7 +111,9 @@ std::string digest(const helper_api_entry *api, scan_file *f, const elf_image &i
     out += call<SLOT_ELF_GET_SEGMENT_TABLE>(api, r, &g, &n) != 0 ? " G=-" + err()
            : " G=" + std::to_string(segments) + "/" + std::to_string(n) + " #2=" + at<SLOT_ELF_GET_SEGMENT_BY_INDEX>(api, r, g, 2u);
     const uint64_t base = call<SLOT_ELF_GET_IMAGE_BASE>(api, r);
-    return out + " base=" + hex(base) + "/" + err();
+    out += " base=" + hex(base) + "/" + err();
+    const uint64_t entry = call<SLOT_ELF_GET_FILE_OFFSET_BY_VIRTUAL_ADDRESS>(api, r, img.entry);
+    return out + " entry@" + hex(entry) + "/" + err();
 }
 
 // Random tables from a few field values near each other and near the top of the address space: the records read back
@@ -133,13 +133,12 @@ TEST_F(ModuleTest, ElfAgreesWithModel) {
         }, true);
         scan_file *f = open_scan_file(host_, img.build());
         elf_reader *r = call<SLOT_ELF_READER_GET>(api_, f);
-        SCOPED_TRACE("round " + std::to_string(round));
         uint64_t base = ~uint64_t{0};
         for (const elf_image::segment &p : img.segments) base = p.type == 1 ? std::min(base, p.vaddr) : base;
-        EXPECT_EQ(call<SLOT_ELF_GET_IMAGE_BASE>(api_, r), base);
+        EXPECT_EQ(call<SLOT_ELF_GET_IMAGE_BASE>(api_, r), base) << "round " << round;
         for (int k = 0; k < 6; k++) {
             const uint64_t a = pick() + rng() % 3 - 1;
-            EXPECT_EQ(lookups(api_, r, a), model{img}.lookups(a)) << "at " << hex(a);
+            EXPECT_EQ(lookups(api_, r, a), model{img}.lookups(a)) << "round " << round << " at " << hex(a);
         }
         close_scan_file(host_, f);
     }
@@ -180,9 +179,9 @@ std::vector<elf_row> elf_rows() {
         {"executable_without_segments", [](elf_image &i) { i.phoff = 0, i.phnum = 0; }, nullptr, "check=0/312"},
         {"shared_object_without_segments", [](elf_image &i) { i.type = 3, i.phoff = 0, i.phnum = 0; }, nullptr,
          "check=1/0 G=-312 base=ffffffffffffffff/0"},
-        {"relocatable", [](elf_image &i) { i.type = 1; }, nullptr, "check=1/0"},
         {"shared_object_without_sections", [](elf_image &i) { i.type = 3, i.shoff = 0, i.shnum = 0, i.names = false; },
          nullptr, "check=1/0 S=-310"},
+        {"bad_magic", nullptr, [](bytes &d, auto &i) { d[2 * i.elf_class - 2 + i.big] ^= 0x20; }, "no reader"},  // each byte
         {"truncated_header", nullptr, [](bytes &d, auto &) { d.resize(50); }, "check=-1/0 hdr=-0"},
         // identification: the encoding is corrected by e_version, the class by e_ehsize
         {"encoding_corrected", nullptr, [](bytes &d, auto &i) { d[5] = i.big ? 1 : 2; }, "check=1/0 id=ok hdr=2,401000,3,6,5"},
@@ -212,79 +211,67 @@ std::vector<elf_row> elf_rows() {
         {"no_name_table", [](elf_image &i) { i.shstrndx = 0; }, nullptr, "S=6/6 names=?314,?314,?314,?314,?314 .data=-209"},
         {"tables_beyond_head", [](elf_image &i) { i.data_size = 30000; }, nullptr,
          "check=1/0 S=6/6 names=.text,.data,.bss,.comment,.shstrtab .data=2 G=3/3 base=401000/0"},
-        {"no_program_headers", [](elf_image &i) { i.phoff = 64, i.phnum = 0; }, nullptr, "G=-312 base=ffffffffffffffff/0", true},
+        {"no_program_headers", [](elf_image &i) { i.phoff = 64, i.phnum = 0; }, nullptr, "G=-312 base=ffffffffffffffff/0 entry@0/204", true},
     };
 }
 
+// Each row in every class and byte order; both fault walks over its digest and the model's probes in two of them.
 class ElfFiles : public ModuleTest, public ::testing::WithParamInterface<elf_row> {};
 TEST_P(ElfFiles, Digest) {
     const elf_row &row = GetParam();
     for (int v = 0; v < 4; v++) {
         elf_image img = variant(v, row.change, row.plain);
-        const std::string got = " " + digest(api_, create(row.build(img)), img) + " ";
+        const bytes data = row.build(img);
+        const std::string got = " " + digest(api_, create(data), img) + " ";
         for (size_t at = 0, end; at < strlen(row.expected); at = end + 1) {
             end = std::min(strlen(row.expected), std::string(row.expected).find(' ', at));
             const std::string token(row.expected + at, row.expected + end);
             EXPECT_NE(got.find(" " + token + " "), std::string::npos) << "variant " << v << ": " << token << " in" << got;
         }
+        if (v % 3 || data.size() > 64 * 1024) continue;
+        auto walk = [&] {
+            scan_file *f = open_scan_file(host_, data);
+            if (!f) return std::string("no file");
+            elf_reader *r = call<SLOT_ELF_READER_GET>(api_, f);
+            std::string d = (r ? lookups(api_, r, 0x40201F) + lookups(api_, r, 0x403000) : "") + digest(api_, f, img);
+            return close_scan_file(host_, f), d;
+        };
+        expect_survives_alloc_failures(host_, walk);
+        expect_survives_read_failures(host_, walk);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ElfFiles, ::testing::ValuesIn(elf_rows()), [](const auto &i) { return std::string(i.param.name); });
 
-// Both fault walks over every row's digest and the model's probes, in one class and byte order each.
-TEST_F(ModuleTest, ElfFaultWalks) {
-    for (const elf_row &row : elf_rows())
-        for (int v : {0, 3}) {
-            elf_image img = variant(v, row.change, row.plain);
-            const bytes data = row.build(img);
-            if (data.size() > 64 * 1024) continue;
-            SCOPED_TRACE(std::string(row.name) + " variant " + std::to_string(v));
-            auto walk = [&] {
-                scan_file *f = open_scan_file(host_, data);
-                if (!f) return std::string("no file");
-                elf_reader *r = call<SLOT_ELF_READER_GET>(api_, f);
-                std::string d = r ? lookups(api_, r, 0x40201F) + lookups(api_, r, 0x403000) : "";
-                d += digest(api_, f, img);
-                close_scan_file(host_, f);
-                return d;
-            };
-            expect_survives_alloc_failures(host_, walk);
-            expect_survives_read_failures(host_, walk);
-        }
-}
-
 // elf_read: the head serves what it holds, the file the rest; offsets up to the file's size pass; a block the module
-// allocated is the caller's, even for 0 bytes, unless the read failed.
-TEST_F(ModuleTest, ElfRead) {
+// allocated is the caller's, even for 0 bytes, unless the read failed. Then the reader's life.
+TEST_F(ModuleTest, ElfReadAndReaderLife) {
     bytes data(30000);
     for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * 7);
     memcpy(data.data(), "\x7F" "ELF", 4);
     elf_reader *r = call<SLOT_ELF_READER_GET>(api_, create(data));
     ASSERT_NE(r, nullptr);
-    const struct {  // fault: 's' seeks fail, 'r' reads fail
-        uint64_t offset, count; bool own_buffer; char fault; uint64_t got; int32_t code; uint64_t reads; bool handed_over;
-    } rows[] = {
-        {20000, 100, true, 0, 100, 0, 0, false},  {20400, 200, false, 0, 200, 0, 1, true},
-        {30000, 8, true, 0, 0, 0, 1, false},      {30001, 8, true, 0, 0, ELF_ERR_OFFSET, 0, false},
-        {~0ull, 8, true, 0, 0, ELF_ERR_OFFSET, 0, false}, {0, 0, true, 0, 0, 0, 0, false},
-        {30000, 64, false, 0, 0, 0, 1, true},     {20400, 200, false, 's', 0, ELF_ERR_SEEK, 0, false},
-        {20400, 200, true, 's', 0, ELF_ERR_SEEK, 0, false}, {25000, 200, true, 'r', 0, ELF_ERR_READ, 1, false},
+    // A row: offset, count, into a buffer of the caller's (or null), with seeks ('s') or reads ('r') failing; the count
+    // read, the error, the reads taken, where the bytes went (the caller's buffer, a block of the module's, null) and
+    // the blocks left live.
+    const struct { uint64_t offset, count; bool own_buffer; char fault; const char *expected; } rows[] = {
+        {20000, 100, true, 0, "100/0 r=0 own"}, {20400, 200, false, 0, "200/0 r=1 block+1"}, {30000, 8, true, 0, "0/0 r=1 own"},
+        {30001, 8, true, 0, "0/203 r=0 own"}, {~0ull, 8, true, 0, "0/203 r=0 own"}, {0, 0, true, 0, "0/0 r=0 own"},
+        {30000, 64, false, 0, "0/0 r=1 block+1"}, {20400, 200, false, 's', "0/103 r=0 null"},
+        {20400, 200, true, 's', "0/103 r=0 own"}, {25000, 200, true, 'r', "0/104 r=1 own"},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(std::to_string(row.offset) + "+" + std::to_string(row.count) + row.fault);
-        uint8_t buffer[256];
-        uint8_t *p = row.own_buffer ? buffer : nullptr;
+        uint8_t buffer[256], *p = row.own_buffer ? buffer : nullptr;
         kqhost_fail_seeks(host_, row.fault == 's'), kqhost_fail_reads(host_, row.fault == 'r');
         const uint64_t reads = calls(KQHOST_CALL_READ), live = live_blocks();
-        EXPECT_EQ(call<SLOT_ELF_READ>(api_, r, &p, row.count, row.offset), row.got);
+        const uint64_t got = call<SLOT_ELF_READ>(api_, r, &p, row.count, row.offset);
         kqhost_fail_seeks(host_, 0), kqhost_fail_reads(host_, 0);
-        EXPECT_EQ(call<SLOT_ELF_GET_LAST_ERROR>(api_, r), row.code);
-        EXPECT_EQ(calls(KQHOST_CALL_READ) - reads, row.reads);
-        EXPECT_TRUE(row.got == 0 || memcmp(p, &data[row.offset], row.got) == 0);
-        EXPECT_EQ(row.own_buffer ? p == buffer : p != nullptr, row.own_buffer || row.handed_over);
-        EXPECT_EQ(live_blocks(), live + (row.handed_over ? 1 : 0));
-        if (row.handed_over) kqhost_services(host_)->free(ctx(), instance(), p);
+        const int64_t held = int64_t(live_blocks() - live);
+        EXPECT_EQ(std::to_string(got) + "/" + std::to_string(call<SLOT_ELF_GET_LAST_ERROR>(api_, r)) + " r=" +
+                      std::to_string(calls(KQHOST_CALL_READ) - reads) + (p == buffer ? " own" : p ? " block" : " null") +
+                      (held ? (held > 0 ? "+" : "") + std::to_string(held) : ""), row.expected) << row.offset << "+" << row.count << row.fault;
+        EXPECT_TRUE(got == 0 || memcmp(p, &data[row.offset], got) == 0);
+        if (p && p != buffer) kqhost_services(host_)->free(ctx(), instance(), p);
     }
     // Without a size from the host there is no bounds test.
     const uint32_t handle = open_bytes(data);
@@ -293,21 +280,13 @@ TEST_F(ModuleTest, ElfRead) {
     uint8_t *p = data.data();
     call<SLOT_ELF_READ>(api_, unsized, &p, 4, ~0ull - 1);
     EXPECT_NE(call<SLOT_ELF_GET_LAST_ERROR>(api_, unsized), ELF_ERR_OFFSET);
-}
-
-// The reader is attached once; a file without the magic, or whose reader could not be made, gets none and is not asked
-// again; one null-argument row per slot that takes a pointer.
-TEST_F(ModuleTest, ElfReaderLife) {
-    for (int wrong = 0; wrong < 4; wrong++) {  // each byte of the magic counts
-        bytes data = elf_image::executable(2, false).build();
-        data[wrong] ^= 0x20;
-        EXPECT_EQ(call<SLOT_ELF_READER_GET>(api_, create(data)), nullptr) << wrong;
-    }
+    // The reader is attached once; a file whose reader could not be made gets none and is not asked again; one
+    // null-argument row per slot that takes a pointer.
     scan_file *f = create(elf_image::executable(2, false).build());
-    elf_reader *r = call<SLOT_ELF_READER_GET>(api_, f);
-    EXPECT_TRUE(r && call<SLOT_ELF_READER_GET>(api_, f) == r);
+    elf_reader *e = call<SLOT_ELF_READER_GET>(api_, f);
+    EXPECT_TRUE(e && call<SLOT_ELF_READER_GET>(api_, f) == e);
     const elf_section *s = nullptr;
-    EXPECT_EQ(call<SLOT_ELF_GET_SECTION_BY_NAME>(api_, r, ".shstrtab", &s), 0) << "a name that ends the table";
+    EXPECT_EQ(call<SLOT_ELF_GET_SECTION_BY_NAME>(api_, e, ".shstrtab", &s), 0) << "a name that ends the table";
     scan_file *g = create(elf_image::executable(1, true).build());
     uint64_t size = 0;
     call<SLOT_FILE_GET_REGION>(api_, g, REGION_HEAD, &size);
@@ -317,14 +296,15 @@ TEST_F(ModuleTest, ElfReaderLife) {
     const uint64_t allocs = allocations(host_);
     EXPECT_TRUE(!call<SLOT_ELF_READER_GET>(api_, g) && allocations(host_) == allocs) << "not asked again";
     uint32_t n = 0;
-    EXPECT_EQ(std::vector<int32_t>({call<SLOT_ELF_GET_SECTION_TABLE>(api_, r, nullptr, &n), call<SLOT_ELF_GET_SEGMENT_TABLE>(api_, r, nullptr, &n),
-                                    call<SLOT_ELF_GET_SECTION_BY_INDEX>(api_, r, 0, nullptr), call<SLOT_ELF_GET_SEGMENT_BY_INDEX>(api_, r, 0, nullptr),
-                                    call<SLOT_ELF_GET_HEADER>(api_, r, nullptr), call<SLOT_ELF_GET_SECTION_BY_NAME>(api_, r, nullptr, &s),
-                                    int32_t(call<SLOT_ELF_GET_SECTION_NAME>(api_, r, nullptr) != nullptr), call<SLOT_ELF_GET_LAST_ERROR>(api_, r),
+    EXPECT_EQ(std::vector<int32_t>({call<SLOT_ELF_GET_SECTION_TABLE>(api_, e, nullptr, &n), call<SLOT_ELF_GET_SEGMENT_TABLE>(api_, e, nullptr, &n),
+                                    call<SLOT_ELF_GET_SECTION_BY_INDEX>(api_, e, 0, nullptr), call<SLOT_ELF_GET_SEGMENT_BY_INDEX>(api_, e, 0, nullptr),
+                                    call<SLOT_ELF_GET_HEADER>(api_, e, nullptr), call<SLOT_ELF_GET_SECTION_BY_NAME>(api_, e, nullptr, &s),
+                                    int32_t(call<SLOT_ELF_GET_SECTION_NAME>(api_, e, nullptr) != nullptr), call<SLOT_ELF_GET_LAST_ERROR>(api_, e),
                                     call<SLOT_ELF_GET_LAST_ERROR>(api_, nullptr), call<SLOT_ELF_CHECK>(api_, nullptr, 0),
                                     int32_t(call<SLOT_ELF_GET_SECTION_COUNT>(api_, nullptr)), int32_t(call<SLOT_ELF_GET_IMAGE_BASE>(api_, nullptr)),
-                                    int32_t(call<SLOT_ELF_READER_GET>(api_, nullptr) != nullptr)}),
-              std::vector<int32_t>({-1, -1, -1, -1, -1, -1, 0, 0, -1, -1, 0, -1, 0}));
+                                    int32_t(call<SLOT_ELF_READER_GET>(api_, nullptr) != nullptr), int32_t(call<SLOT_ELF_READ>(api_, nullptr, &p, 4, 0)),
+                                    int32_t(call<SLOT_ELF_READ>(api_, e, nullptr, 4, 0))}),
+              std::vector<int32_t>({-1, -1, -1, -1, -1, -1, 0, 0, -1, -1, 0, -1, 0, 0, 0}));
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 #!/usr/bin/python3
-"""`kqhelp pe --json` against Debian's python3-pefile over the given PE files, or every file starting with "MZ"
-that the packages named in the packages file ship. Headers, section table, raw entry-point offset and overlay
-must agree; any difference fails the run, as do fewer than --min files.
+"""`kqhelp pe --json` against Debian's python3-pefile over the given PE files, or every file starting with "MZ" that
+the packages named in the packages file ship: headers, section table, raw entry offset and overlay must agree; any
+difference fails, as do fewer than --min files.
 
-crosscheck.py --tool PATH [--runner CMD] [--packages-file FILE] [--limit N] [--min N] [FILE...]
-"""
-import os, subprocess, sys
+crosscheck.py --tool PATH [--runner CMD] [--packages-file FILE] [--limit N] [--min N] [FILE...]"""
+import collections, os, subprocess, sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from realfiles import differ, magic_files, options, records, sample, verdict
 
@@ -14,11 +13,6 @@ try:
 except ImportError:
     print("pe crosscheck: python3-pefile is not installed; skipped")
     sys.exit(77)
-
-
-def package_files(packages_file):
-    names = [w for n in open(packages_file).read().split("\n") for w in n.split("#")[0].split()]
-    return magic_files(subprocess.run(["dpkg", "-L"] + names, capture_output=True, text=True).stdout.splitlines(), b"MZ")
 
 
 def compare(path, ours):
@@ -36,8 +30,7 @@ def compare(path, ours):
         "magic": oh.Magic, "entry_point": oh.AddressOfEntryPoint, "image_base": oh.ImageBase,
         "section_alignment": oh.SectionAlignment, "file_alignment": oh.FileAlignment, "size_of_image": oh.SizeOfImage,
         "size_of_headers": oh.SizeOfHeaders, "subsystem": oh.Subsystem, "format": {0x10B: "PE32", 0x20B: "PE32+"}.get(oh.Magic)})
-    if len(pe.sections) != len(sections):
-        mismatches.append("section count: module %d, pefile %d" % (len(sections), len(pe.sections)))
+    mismatches += differ("", {"sections": len(sections)}, {"sections": len(pe.sections)})
     for i, (m, p) in enumerate(zip(sections, pe.sections)):
         mismatches += differ("section %d " % i, m, {
             "name": p.Name.split(b"\0")[0].decode("latin-1"), "virtual_address": p.VirtualAddress,
@@ -48,23 +41,23 @@ def compare(path, ours):
     except pefile.PEFormatError:
         entry = None
     start = (pe.get_overlay_data_start_offset() or size) if sections else 0  # none: the file's size, 0 bytes
-    mismatches += differ("", ours, {"entry_offset_raw": entry, "overlay_offset": start,
-                                    "overlay_size": size - start if sections else 0})
     pe.close()
-    return mismatches
+    return mismatches + differ("", ours, {"entry_offset_raw": entry, "overlay_offset": start,
+                                          "overlay_size": size - start if sections else 0})
 
 
 def main():
     args = options(("--packages-file", {}), ("--limit", {"type": int, "default": 0}), ("--min", {"type": int, "default": 0}),
                    ("files", {"nargs": "*"}))
-    files = sample(args.files or (package_files(args.packages_file) if args.packages_file else []), args.limit)
-    found, kinds, lines, failures = records(args.tool, args.runner, "pe", files, 100), {}, [], 0
+    names = [w for n in open(args.packages_file) for w in n.split("#")[0].split()] if args.packages_file and not args.files else []
+    listed = subprocess.run(["dpkg", "-L"] + names, capture_output=True, text=True).stdout.splitlines() if names else []
+    files = sample(args.files or magic_files(listed, b"MZ"), args.limit)
+    found, lines = records(args.tool, args.runner, "pe", files, 100), []
+    kinds = collections.Counter(found.get(p, {}).get("format", "rejected") for p in files)
     for path in files:
-        ours = found.get(path, {"error": "no output from the tool"})
-        kinds[ours.get("format", "rejected")] = kinds.get(ours.get("format", "rejected"), 0) + 1
-        mismatches = compare(path, ours) if path in found else ["no output from the tool"]
-        failures += bool(mismatches)
+        mismatches = compare(path, found[path]) if path in found else ["no output from the tool"]
         lines += ["  DIFFERS %s:" % path] + ["    " + m for m in mismatches[:10]] if mismatches else []
+    failures = sum(line.startswith("  DIFFERS") for line in lines)
     lines.insert(0, "pe crosscheck: %d files compared (%s), %d agree, %d differ" % (
         len(files), ", ".join("%s %d" % kv for kv in sorted(kinds.items())), len(files) - failures, failures))
     if len(files) < args.min:

@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <string>
 #include <vector>
 
 #include "kqhelp/kqhelp.h"
@@ -26,11 +25,9 @@ inline void put_le(bytes &b, uint64_t at, uint64_t v, int width) {
 }
 inline void put16(bytes &b, uint64_t at, uint16_t v) { put_le(b, at, v, 2); }
 inline void put32(bytes &b, uint64_t at, uint32_t v) { put_le(b, at, v, 4); }
+inline void put_dos_header(bytes &b, uint32_t lfanew) { memset(b.data(), 0, 64), memcpy(b.data(), "MZ", 2), put32(b, 0x3C, lfanew); }
 
-struct section_spec {
-    uint32_t virtual_size, virtual_address, raw_size, raw_pointer;
-    const char *name = ".text";
-};
+struct section_spec { uint32_t virtual_size, virtual_address, raw_size, raw_pointer; const char *name = ".text"; };
 
 struct pe_spec {
     bool plus = false;                 // PE32+ instead of PE32
@@ -53,8 +50,7 @@ inline bytes build_pe(const pe_spec &s) {
     uint64_t end = table + 40 * s.sections.size(), size = s.file_size;
     for (const section_spec &sec : s.sections) end = std::max(end, size ? 0 : uint64_t(sec.raw_pointer) + sec.raw_size);
     bytes b = numbered(std::max(size, end));
-    memset(b.data(), 0, 64);
-    memcpy(b.data(), "MZ", 2), put32(b, 0x3C, s.lfanew);
+    put_dos_header(b, s.lfanew);
     memset(b.data() + nt, 0, 24 + optional_size_of(s));
     put32(b, nt, 0x4550), put16(b, nt + 4, s.plus ? 0x8664 : 0x14C);
     put16(b, nt + 6, uint16_t(s.number_of_sections >= 0 ? s.number_of_sections : int32_t(s.sections.size())));
@@ -82,8 +78,7 @@ inline pe_spec two_sections(bool plus = false) {
 // An NE image: "NE" at e_lfanew and a plain 64-byte header, cut to size.
 inline bytes build_ne(uint32_t lfanew = 0x80, uint64_t size = 0x400) {
     bytes b = numbered(std::max<uint64_t>(size, 64));
-    memset(b.data(), 0, 64);
-    memcpy(b.data(), "MZ", 2), put32(b, 0x3C, lfanew);
+    put_dos_header(b, lfanew);
     if (lfanew + 2ull <= b.size()) memcpy(b.data() + lfanew, "NE", 2);
     b.resize(size);
     return b;

@@ -54,14 +54,11 @@ protected:
                 for (char &c : x) c = char(kq::ascii_to_lower(uint8_t(c)));
             const int32_t m = int32_t(x.size()), n = int32_t(y.size());
             int32_t good_suffix[256], suffix_len[256], bad_char[256], at = 0;
-            if (!from_start && kq::bm_scan(u8(x), m, u8(y), n, nocase, GetParam(), &at)) {
-                ASSERT_EQ(at, kqtest::naive_search(x, y, nocase)) << x << " in " << y.substr(0, 40);
-                continue;
+            if (from_start || !kq::bm_scan(u8(x), m, u8(y), n, nocase, GetParam(), &at)) {  // handed over at window at
+                kq::bm_good_suffix_table(u8(x), m, good_suffix, suffix_len), kq::bm_bad_char_table(u8(x), m, bad_char);
+                at = kq::bm_search_from(u8(x), m, u8(y), n, good_suffix, bad_char, nocase, at);
             }
-            kq::bm_good_suffix_table(u8(x), m, good_suffix, suffix_len);
-            kq::bm_bad_char_table(u8(x), m, bad_char);
-            ASSERT_EQ(kq::bm_search_from(u8(x), m, u8(y), n, good_suffix, bad_char, nocase, at),
-                      kqtest::naive_search(x, y, nocase)) << x << " in " << y.substr(0, 40);
+            ASSERT_EQ(at, kqtest::naive_search(x, y, nocase)) << x << " in " << y.substr(0, 40);
         }
     }
 };
@@ -80,6 +77,9 @@ TEST_P(KernelPaths, AgreeWithNaiveSearch) {
         expect_naive(pattern, std::string(50000, 'A') + pattern + std::string(9000, 'a'));
     }
     expect_naive(std::string(254, 'a') + "b", std::string(5000, 'a') + "b");
+    // A window that fails verification and whose last byte starts the match: the pair scan moves on m - 1.
+    const std::string x = "a0123456789bcdefghijklmnopqrstuvwxyza";
+    expect_naive(x, x.substr(0, 10) + "#" + x.substr(11) + x.substr(1));
     expect_naive("\xe4`{", "x\xc4@[\xe4`{");
 }
 

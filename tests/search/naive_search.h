@@ -26,9 +26,7 @@ inline int32_t naive_search(const std::string &x, const std::string &y, bool noc
 // neighbours that do not) or all bytes; patterns cut from the text (some
 // letters in the other case) or made up, around the vector blocks and the
 // pair scan in length.
-struct search_case {
-    std::string text, pattern;
-};
+struct search_case { std::string text, pattern; };
 inline search_case random_case(std::mt19937 &rng, int round) {
     static const std::string alphabets[] = {"ab", "aAbB@[`{", "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"};
     const int kind = round % 4;

@@ -12,18 +12,15 @@
 namespace kqtest {
 
 struct elf_image {
-    struct section {
+    struct section {  // name_offset: where build() placed the name unless given
         std::string name;
         uint32_t type = 1;
         uint64_t flags = 0, addr = 0, offset = 0, size = 0;
         uint32_t link = 0, info = 0;
         uint64_t align = 1, entsize = 0;
-        std::optional<uint32_t> name_offset = std::nullopt;  // default: where the name was placed
+        std::optional<uint32_t> name_offset = std::nullopt;
     };
-    struct segment {
-        uint32_t type = 1, flags = 5;
-        uint64_t offset = 0, vaddr = 0, paddr = 0, filesz = 0, memsz = 0, align = 0x1000;
-    };
+    struct segment { uint32_t type = 1, flags = 5; uint64_t offset = 0, vaddr = 0, paddr = 0, filesz = 0, memsz = 0, align = 0x1000; };
     int elf_class = 2;  // 1 or 2
     bool big = false, names = true;  // names: add a .shstrtab and point e_shstrndx at it
     uint16_t type = 2, machine = 62;

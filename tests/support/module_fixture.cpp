@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 namespace kqtest {
 
@@ -38,23 +37,8 @@ void close_scan_file(kqhost *host, scan_file *file) {
 }
 
 uint64_t allocations(const kqhost *host) {
-    uint64_t n = 0;
-    for (kqhost_call kind : {KQHOST_CALL_ALLOC, KQHOST_CALL_ALLOC_ZEROED, KQHOST_CALL_POOL_ALLOC,
-                             KQHOST_CALL_POOL_ALLOC_ZEROED})
-        n += kqhost_calls(host, kind);
-    return n;
-}
-
-std::string temp_path(const std::string &name) {
-    const std::filesystem::path path = std::filesystem::path(KQHELP_BINARY_DIR) / "test-data" / name;
-    std::filesystem::create_directories(path.parent_path());
-    return path.string();
-}
-
-std::string write_temp_file(const std::string &name, std::string_view data) {
-    const std::string path = temp_path(name);
-    std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size()));
-    return path;
+    return kqhost_calls(host, KQHOST_CALL_ALLOC) + kqhost_calls(host, KQHOST_CALL_ALLOC_ZEROED) +
+           kqhost_calls(host, KQHOST_CALL_POOL_ALLOC) + kqhost_calls(host, KQHOST_CALL_POOL_ALLOC_ZEROED);
 }
 
 std::vector<std::string> files_in(const std::string &dir, size_t limit) {
@@ -76,11 +60,6 @@ int run_command(const std::string &command, std::string *out) {
         if (out) out->append(buf, n);
     const int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string tool_command(const std::string &args) {
-    const std::string runner = KQHELP_RUNNER;
-    return (runner.empty() ? "" : runner + " ") + KQHELP_TOOL_PATH + " " + args;
 }
 
 }  // namespace kqtest

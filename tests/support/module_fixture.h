@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "kqhelp/slot_call.hpp"
@@ -42,16 +41,9 @@ protected:
     std::vector<scan_file *> files_;
 };
 
-// Path of a file under the build folder's test-data/ (created on demand), for tests that write files.
-std::string temp_path(const std::string &name);
-// Writes data to test-data/name (name may hold one sub-folder level) and returns its path.
-std::string write_temp_file(const std::string &name, std::string_view data);
 // Regular files of a folder (not those whose name starts with '.'), sorted, at most limit of them.
 std::vector<std::string> files_in(const std::string &dir, size_t limit = SIZE_MAX);
 // Runs a shell command and returns its exit status (-1 for a signal); its stdout goes to *out.
 int run_command(const std::string &command, std::string *out);
-// The shell command that runs the built kqhelp tool with these arguments
-// (under the build's runner, qemu-i386, where the kernel runs no i386 code).
-std::string tool_command(const std::string &args);
 
 }  // namespace kqtest

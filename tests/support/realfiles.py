@@ -12,14 +12,9 @@ def options(*extra):
 
 
 def magic_files(paths, magic):
-    """The regular files among paths (no links) that start with magic, sorted, each real file once."""
-    found = {}
-    for p in paths:
-        if os.path.isfile(p) and not os.path.islink(p) and os.path.realpath(p) not in found:
-            with open(p, "rb") as f:
-                if f.read(len(magic)) == magic:
-                    found[os.path.realpath(p)] = p
-    return sorted(found.values())
+    """The regular files among paths (no links) that start with magic, sorted, each real file once (its first path)."""
+    return sorted({os.path.realpath(p): p for p in reversed(paths) if os.path.isfile(p) and not os.path.islink(p)
+                   and open(p, "rb").read(len(magic)) == magic}.values())
 
 
 def sample(files, n):
@@ -27,25 +22,17 @@ def sample(files, n):
     return [files[int(i * len(files) / n)] for i in range(n)] if 0 < n < len(files) else files
 
 
-def numbers(o):
-    return {k: int(v, 16) if isinstance(v, str) and v.startswith("0x") and k not in ("name", "file") else v
-            for k, v in o.items()}
-
-
 def records(tool, runner, kind, files, batch=64):
     """{path: record} of `kqhelp KIND --json`, its "0x..." strings as numbers; refused files have "error"."""
-    out = {}
-    for i in range(0, len(files), batch):
-        cmd = runner.split() + [tool, kind, "--json"] + files[i:i + batch]
-        for line in subprocess.run(cmd, capture_output=True, text=True, errors="replace", timeout=600).stdout.splitlines():
-            r = json.loads(line, object_hook=numbers)
-            out[r["file"]] = r
-    return out
+    hexes = lambda o: {k: int(v, 16) if str(v)[:2] == "0x" and k not in ("name", "file") else v for k, v in o.items()}
+    runs = (subprocess.run(runner.split() + [tool, kind, "--json"] + files[i:i + batch], capture_output=True, text=True,
+                           errors="replace", timeout=600).stdout for i in range(0, len(files), batch))
+    return {r["file"]: r for out in runs for r in (json.loads(line, object_hook=hexes) for line in out.splitlines())}
 
 
-def differ(what, ours, theirs, keys=None):
-    """"what key: ours vs theirs" for each key (all of theirs by default) whose values differ."""
-    return ["%s%s: %r vs %r" % (what, k, ours.get(k), theirs[k]) for k in keys or theirs if ours.get(k) != theirs[k]]
+def differ(what, ours, theirs):
+    """"what key: ours vs theirs" for each key of theirs whose values differ."""
+    return ["%s%s: %r vs %r" % (what, k, ours.get(k), theirs[k]) for k in theirs if ours.get(k) != theirs[k]]
 
 
 def verdict(lines, failures, compared, report=""):
