@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,38 +21,32 @@ namespace {
 using xsamples::bytes;
 
 // The model and the scanner with each kernel set this processor runs on
-// copies of src with the same decoded-buffer garbage; both key finders on the
-// first 512 bytes.
+// copies of src with the same decoded-buffer garbage; both key finders too
+// (they read and write the first 512 bytes only).
 void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &what) {
     SCOPED_TRACE(what + " size " + std::to_string(src.size()));
     const bytes garbage = xsamples::random_bytes(src.size(), rng);
-    auto first_difference = [](const bytes &a, const bytes &b) { return size_t(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin()); };
     bytes src_ref = src, dec_ref = garbage;
-    uint8_t kb_ref = 0x5C;
-    uint32_t kw_ref = 0xDEADBEEF;
+    uint8_t kb_ref = 0x5C, kb = 0x5C;
+    uint32_t kw_ref = 0xDEADBEEF, kw = 0xDEADBEEF;
     const uint32_t n = uint32_t(src.size());
     const int32_t r_ref = xoracle::scan_buffer(src_ref.data(), dec_ref.data(), &kb_ref, &kw_ref, n);
     for (const kq::xordetect::lane_kernels *const *lanes = kq::xordetect::all_lane_kernels; *lanes; lanes++) {
         if (!(*lanes)->available()) continue;
         SCOPED_TRACE((*lanes)->name);
         bytes src_fast = src, dec_fast = garbage;
-        uint8_t kb = 0x5C;
-        uint32_t kw = 0xDEADBEEF;
+        kb = 0x5C, kw = 0xDEADBEEF;
         ASSERT_EQ(kq::xordetect::scan_buffer(**lanes, src_fast.data(), dec_fast.data(), &kb, &kw, n), r_ref);
         ASSERT_TRUE(kb == kb_ref && kw == kw_ref) << int(kb) << " " << kw << " model " << int(kb_ref) << " " << kw_ref;
-        ASSERT_EQ(first_difference(dec_fast, dec_ref), src.size()) << "decoded";
-        ASSERT_EQ(first_difference(src_fast, src_ref), src.size()) << "source";
+        ASSERT_TRUE(dec_fast == dec_ref) << "decoded";
+        ASSERT_TRUE(src_fast == src_ref) << "source";
     }
-    bytes dec[2] = {bytes(garbage.begin(), garbage.begin() + 512), dec[0]};
-    uint8_t kb[2] = {0x5C, 0x5C};
-    uint32_t kw[2] = {0xDEADBEEF, 0xDEADBEEF};
-    ASSERT_EQ(xordetect_find_key(src.data(), dec[0].data(), kb, kw), xoracle::find_key(src.data(), dec[1].data(), kb + 1, kw + 1));
-    ASSERT_TRUE(kb[0] == kb[1] && kw[0] == kw[1] && dec[0] == dec[1]) << "find_key";
+    bytes dec = garbage, dec_model = dec;
+    kb = kb_ref = 0x5C, kw = kw_ref = 0xDEADBEEF;
+    ASSERT_EQ(xordetect_find_key(src.data(), dec.data(), &kb, &kw), xoracle::find_key(src.data(), dec_model.data(), &kb_ref, &kw_ref));
+    ASSERT_TRUE(kb == kb_ref && kw == kw_ref && dec == dec_model) << "find_key";
 }
 
-void mutate(bytes &b, unsigned count, std::mt19937 &rng) {
-    for (unsigned c = 0; c < count; c++) b[rng() % b.size()] = uint8_t(rng());
-}
 
 // Header fields at and next to the values the rules test. In each group of
 // alternatives ("one typical field", "one field that matches the key") often
@@ -118,76 +113,95 @@ bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
 
 size_t small_size(std::mt19937 &rng) { return 512 + rng() % 3585; }
 
-TEST(XorDetectDifferential, EverySchemeAndItsMutations) {
-    std::mt19937 rng(2);
-    for (int s = 0; s < scheme_count; s++) {
-        for (int round = 0; round < 30; round++) {
-            const bool noisy = round % 2;
-            bytes b = encoded(scheme(s), round % 3 ? small_size(rng) : 512, noisy, rng);  // 512: headers at 0 for find_key
-            const std::string name = std::string(scheme_names[s]) + (noisy ? " in noise" : " in zeros");
-            expect_same_scan(b, rng, name);
-            for (unsigned flips : {1u, 3u, 20u}) {
-                bytes m = b;
-                mutate(m, flips, rng);
-                expect_same_scan(m, rng, name + " mutated");
-            }
-        }
-        expect_same_scan(encoded(scheme(s), 64 * 1024 + 5, true, rng), rng, scheme_names[s]);
-    }
-    expect_same_scan(encoded(xor1, 256 * 1024, true, rng), rng, "xor1 large");
-}
-
-// Buffers without a planted header, from each generator at sizes around the
-// bounds and at random, each also mutated.
-TEST(XorDetectDifferential, Generated) {
+// Each scheme's encodings in zeros and in noise, and buffers from each
+// generator (no header planted), at sizes around the bounds and at random (512:
+// headers at 0 for find_key), each also mutated.
+TEST(XorDetectDifferential, GeneratedAndMutated) {
     std::mt19937 rng(1);
     auto run_of = [](int value) { return [value](size_t n) { return bytes(n, uint8_t(value)); }; };
-    const std::pair<const char *, std::function<bytes(size_t)>> rows[] = {
+    std::vector<std::pair<std::string, std::function<bytes(size_t)>>> rows = {
         {"noise", [&](size_t n) { return xsamples::random_bytes(n, rng); }},
         {"run of 00", run_of(0)}, {"run of FF", run_of(0xFF)}, {"run of CC", run_of(0xCC)}, {"run of 4D", run_of(0x4D)},
-        {"repeated block", [&](size_t n) { return xsamples::repeated_block(n, rng); }},
-        {"distinct keys", [&](size_t n) { return xsamples::distinct_block_keys(n, rng); }},
+        {"repeated block", [&](size_t n) { return xsamples::repeated_block(n, rng); }}, {"distinct keys", [&](size_t n) { return xsamples::distinct_block_keys(n, rng); }},
         {"dense xor", xsamples::dense_xor_candidates}, {"dense add", xsamples::dense_add_candidates}};
-    for (const auto &[name, make] : rows) {
-        for (size_t size : {size_t(512), size_t(513), size_t(515), size_t(516), size_t(4099), size_t(8192), small_size(rng),
-                            small_size(rng), small_size(rng)}) {
-            bytes b = make(size);
-            expect_same_scan(b, rng, name);
-            mutate(b, 1 + rng() % 8, rng);
-            expect_same_scan(b, rng, std::string(name) + " mutated");
+    for (int s = 0; s < scheme_count; s++)
+        for (bool noisy : {false, true})
+            rows.push_back({std::string(scheme_names[s]) + (noisy ? " in noise" : " in zeros"), [&, s, noisy](size_t n) { return encoded(scheme(s), n, noisy, rng); }});
+    for (const auto &[name, make] : rows)
+        for (size_t size : {size_t(512), size_t(512), size_t(513), size_t(515), size_t(516), size_t(4099), size_t(8192), small_size(rng),
+                            small_size(rng), small_size(rng), small_size(rng), small_size(rng)}) {
+            const bytes b = make(size);
+            for (unsigned flips : {0u, 1u, 3u, 20u}) {
+                bytes m = b;
+                for (unsigned c = 0; c < flips; c++) m[rng() % m.size()] = uint8_t(rng());
+                expect_same_scan(m, rng, name + (flips ? " mutated" : ""));
+            }
         }
-    }
     for (int round = 0; round < 150; round++) expect_same_scan(xsamples::random_bytes(small_size(rng), rng), rng, "noise");
-    for (const bytes &b : {xsamples::random_bytes(256 * 1024, rng), bytes(256 * 1024, 0), xsamples::repeated_block(16384, rng)})
+    for (int s = 0; s < scheme_count; s++) expect_same_scan(encoded(scheme(s), 64 * 1024 + 5, true, rng), rng, std::string(scheme_names[s]) + " large");
+    for (const bytes &b : {xsamples::random_bytes(256 * 1024, rng), bytes(256 * 1024, 0), xsamples::repeated_block(16384, rng), encoded(xor1, 256 * 1024, true, rng)})
         expect_same_scan(b, rng, "large");
 }
 
-// Sixteen-byte keys: a header behind many keys, found by the k-th key only;
-// keys that agree in bytes 0 and 1 and offsets that all decode to 'M' 'Z'
-// under them, and one of the later keys decoding a whole header.
-TEST(XorDetectDifferential, SixteenByteKeyPaths) {
+// Sixteen-byte keys in `copies` runs of three blocks each (first runs in key
+// order, the others shuffled after them), the first `shared` with one print
+// (solved in the last word); with same_mz all start 80 80 and every later block
+// decodes to 'M' 'Z' and a high e_lfanew byte 0. Then each mark under its key:
+// a header ('H'; 'E' at size - 512; 'F' at 0, e_lfanew size - 128), 'M' 'Z'
+// alone ('M') or the key's three blocks at size - 48 ('L').
+struct key_layout { const char *name; size_t size; unsigned keys, shared, copies; bool same_mz; std::vector<std::pair<char, unsigned>> marks; };
+
+bytes laid_out(const key_layout &row, std::mt19937 &rng) {
+    static_assert(0x85EBCA77u * 0xB6C92F47u == 1, "the last word's multiplier and its inverse");
+    std::vector<bytes> keys(row.keys);
+    for (unsigned j = 0; j < row.keys; j++) {
+        bytes &k = keys[j] = xsamples::random_bytes(16, rng, 1);
+        if (row.same_mz) k[0] = k[1] = k[15] = 0x80;
+        uint32_t h = xsamples::get32(k, 0) * 0x9E3779B1u;
+        for (size_t o = 4; o < 12; o += 4) h = std::rotl(h, 13) ^ xsamples::get32(k, o) * 0x85EBCA77u;
+        if (j < row.shared) xsamples::put32(k, 12, (0x2545F491u ^ std::rotl(h, 13)) * 0xB6C92F47u);
+    }
+    std::vector<unsigned> runs(row.keys * row.copies);
+    for (size_t j = 0; j < runs.size(); j++) runs[j] = unsigned(j % row.keys);
+    std::shuffle(runs.begin() + row.keys, runs.end(), rng);
+    bytes b(row.size, 0), img(row.size, 0);
+    size_t at = 64;  // room for a header at 0
+    for (unsigned j : runs)
+        for (size_t t = 0; t < 64; t++) b[at++] = t < 48 ? keys[j][t % 16] : 0;  // a zero block ends the run
+    for (size_t m = at; row.same_mz && m < row.size; m += 16) b[m] = 'M' ^ 0x80, b[m + 1] = 'Z' ^ 0x80, b[m + 15] = 0x80;
+    for (auto [kind, j] : row.marks) {
+        const bool header = kind != 'M' && kind != 'L';
+        const size_t h = kind == 'F' ? 0 : kind == 'E' ? row.size - 512 : kind == 'L' ? row.size - 48 : at + rng() % 16;
+        const size_t e = kind == 'F' ? row.size - 128 : 0x80;
+        if (header) xsamples::write_header(img, h, uint32_t(e));
+        auto encode = [&, j = j](size_t from, size_t to) { for (size_t t = from; t < to; t++) b[t] = img[t] ^ keys[j][t % 16]; };
+        encode(h, h + (kind == 'M' ? 2 : kind == 'L' ? 48 : 0x40));  // img is 0 where a last key goes
+        if (header) encode(h + e, h + e + 0x78);
+        at += kind == 'M' ? 32 : 272;
+    }
+    return b;
+}
+
+// Few keys (one pass) and many (joined residue by residue), keys of one print (sorted exactly),
+// repeated runs, headers under later keys found first, e_lfanew's top byte past 16 MiB.
+TEST(XorDetectDifferential, SixteenByteKeyLayouts) {
     std::mt19937 rng(4);
-    for (int round = 0; round < 11; round++) {  // the last in a buffer whose keys take several partitions
-        const size_t size = round < 10 ? 4096 : 65536;
-        bytes b = xsamples::distinct_block_keys(size, rng);
-        const uint8_t *key = &b[48 * (rng() % 30 + (round < 10 ? 0 : 1000))];  // no byte of it is overwritten
-        const size_t h = 16 * (100 + rng() % 100);
-        const bytes img = xsamples::plain_image(size, h);
-        for (size_t j = h; j < h + 0x80 + 0x78; j++) b[j] = img[j] ^ key[j % 16];
-        expect_same_scan(b, rng, "header behind distinct keys");
-    }
-    for (int round = 0; round < 4; round++) {
-        bytes b = xsamples::distinct_block_keys(2048, rng);
-        b.resize(4096);
-        for (size_t m = 0; m < 4096; m += 16)  // keys that start with 80 80, then blocks that start with 'M' 'Z' under them
-            if (m < 2016 || m >= 2048) b[m] = m < 2016 ? 0x80 : 'M' ^ 0x80, b[m + 1] = m < 2016 ? 0x80 : 'Z' ^ 0x80;
-        if (round % 2) {
-            const uint8_t *key = &b[48 * (10 + rng() % 20)];
-            const bytes img = xsamples::plain_image(4096, 2048 + 16 * (rng() % 64));
-            for (size_t j = 2048; j < 4096; j++) b[j] = img[j] ^ key[j % 16];
-        }
-        expect_same_scan(b, rng, "keys sharing the MZ bytes");
-    }
+    const key_layout rows[] = {
+        // name, size, keys, of one print, runs per key, same 'M' 'Z' bytes, marks
+        {"2 keys, the header under the second", 1024, 2, 0, 1, false, {{'M', 0}, {'H', 1}, {'M', 0}}},
+        {"5 keys, the header under the fourth", 2048, 5, 0, 2, false, {{'M', 4}, {'M', 0}, {'H', 3}, {'M', 1}}},
+        {"5 keys, headers under the last then the second", 2048, 5, 0, 3, false, {{'H', 4}, {'M', 0}, {'H', 1}}},
+        {"9 keys, the header under the first", 2048, 9, 0, 2, false, {{'M', 8}, {'M', 3}, {'H', 0}}},
+        {"32 keys, the header at the last place", 4096, 32, 0, 1, false, {{'M', 0}, {'M', 17}, {'E', 31}}},
+        {"9 keys of one print", 4096, 9, 9, 3, false, {{'M', 0}, {'H', 7}, {'M', 3}}},
+        {"40 keys, 12 of one print", 8192, 40, 12, 2, false, {{'H', 30}, {'H', 11}, {'M', 0}, {'H', 5}}},
+        {"60 keys, 20 of one print", 16384, 60, 20, 3, false, {{'H', 55}, {'H', 19}, {'M', 1}, {'E', 3}}},
+        {"42 keys sharing the 'M' 'Z' bytes", 4096, 42, 0, 1, true, {{'H', 25}}},
+        {"42 keys sharing the 'M' 'Z' bytes, no header, one last", 4096, 42, 0, 1, true, {{'L', 5}}},
+        {"600 keys", 40000, 600, 0, 1, false, {{'H', 500}, {'M', 3}}},
+        {"16 MiB + 128", (size_t(1) << 24) + 128, 40, 0, 1, false, {{'M', 0}, {'H', 2}, {'F', 1}}}};
+    for (const key_layout &row : rows)
+        for (int round = 0; round < (row.size > 65536 ? 1 : 3); round++) expect_same_scan(laid_out(row, rng), rng, row.name);
 }
 
 // The rarer paths: the repair at size - 511, the repair through the raw
@@ -198,22 +212,17 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     const uint32_t key = 0x9C2B5E13;
     for (size_t size : {1024, 1025, 1030}) {
         bytes b(size, 0);
-        const size_t h = size - 511;
-        xsamples::write_header(b, h, uint32_t(616 - h));
-        b[h] = b[h + 1] = 0;
+        xsamples::write_header(b, size - 511, uint32_t(616 - (size - 511))), b[size - 511] = b[size - 510] = 0;
         xsamples::xor_words(b, key);
         expect_same_scan(b, rng, "repair at size - 511");
     }
     bytes raw(2048, 0);
-    xsamples::write_header(raw, 0, 0x100);
-    xsamples::put16(raw, 8, 0);  // no DOS header the repair can see
+    xsamples::write_header(raw, 0, 0x100), xsamples::put16(raw, 8, 0);  // no DOS header the repair can see
     xsamples::xor_words(raw, key);
-    xsamples::put32(raw, 0x3C, 0x100);  // but e_lfanew stands unencoded
-    raw[0] = raw[1] = 0;
+    xsamples::put32(raw, 0x3C, 0x100), raw[0] = raw[1] = 0;  // but e_lfanew stands unencoded
     expect_same_scan(raw, rng, "repair through raw e_lfanew");
     bytes two(2048, 0);  // two DOS headers point at the signature: the first is repaired
-    xsamples::write_header(two, 0x100, 0x100);
-    two[0x100] = two[0x101] = 0;
+    xsamples::write_header(two, 0x100, 0x100), two[0x100] = two[0x101] = 0;
     xsamples::put16(two, 0x48, 4), xsamples::put32(two, 0x4C, 0xFFFF), xsamples::put16(two, 0x58, 0x40), xsamples::put32(two, 0x7C, 0x1C0);
     xsamples::xor_words(two, key);
     expect_same_scan(two, rng, "two DOS headers");
@@ -224,43 +233,32 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     xsamples::put32(ch, 0xCC, 1), xsamples::put32(ch, 0xD0, 1), xsamples::put16(ch, 0xD4, 0xF0), xsamples::put16(ch, 0xD6, 4);
     xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B));
     expect_same_scan(ch, rng, "Characteristics alone");
-    // Four-byte XOR and addition keys whose signature lies among the last
-    // offsets the phase visits, which the scan takes one at a time.
-    for (auto encode : {xsamples::xor_words, xsamples::add_words}) {
+    // Among the last offsets, taken one at a time: a four-byte XOR key's signature or only its Machine
+    // key ('P' 'E' lost, the key's halves equal), a four-byte addition key with either magic, the widened signature.
+    for (int c = 0; c < 5; c++) {
         bytes b = xsamples::random_bytes(1055, rng);
-        xsamples::write_header(b, 780);  // the signature at 908
-        xsamples::put32(b, 900, 0), xsamples::put32(b, 904, 0);
-        encode(b, key);
-        expect_same_scan(b, rng, "signature at the end");
+        if (c < 4) xsamples::write_header(b, c == 1 ? 782 : 780), xsamples::put32(b, 900, 0), xsamples::put32(b, 904, 0);
+        if (c == 1) b[910] = b[911] = 0;  // the signature at 910, else 908
+        if (c == 3) xsamples::put16(b, 908 + 0x18, 0x10C);
+        c == 4 ? xsamples::widen_signature(b, 1030) : c < 2 ? xsamples::xor_words(b, c ? 0x5A3C5A3C : key) : xsamples::add_words(b, key);
+        expect_same_scan(b, rng, "candidate at the end " + std::to_string(c));
     }
-    // A four-byte addition key whose header only its subsystem version (4; 5: none) lets through.
-    for (uint32_t characteristics : {4, 5}) {
+    // A four-byte addition key whose header only its subsystem version lets through (4; 5: none), or
+    // with halves equal (6) only its Characteristics among the fields the key itself may match.
+    for (uint32_t c : {4, 5, 6}) {
         bytes b = xsamples::random_bytes(1024, rng);
         xsamples::write_header(b, 0x40);  // the signature at 0xC0, the key twice before it
-        xsamples::put32(b, 0xB8, 0), xsamples::put32(b, 0xBC, 0), xsamples::put32(b, 0xFC, 0x400), xsamples::put32(b, 0x108, characteristics);
+        xsamples::put32(b, 0xB8, 0), xsamples::put32(b, 0xBC, 0), xsamples::put32(b, 0xFC, 0x400), xsamples::put32(b, 0x108, c == 5 ? 5 : 4);
         xsamples::put32(b, 0x128, 0), xsamples::put32(b, 0x12C, 0);
-        xsamples::add_words(b, key);
-        expect_same_scan(b, rng, "addition key by its subsystem version");
+        if (c == 6) xsamples::put32(b, 0xCC, 1), xsamples::put32(b, 0xD0, 1), xsamples::put16(b, 0xD4, 0xF0);
+        xsamples::add_words(b, c == 6 ? 0x12341234 : key);
+        expect_same_scan(b, rng, "addition key by its subsystem version or Characteristics");
     }
-    // Two sixteen-byte keys that each decode a header, in a buffer too small
-    // for the key tables: the first key wins.
-    bytes keys = xsamples::random_bytes(600, rng);
-    for (int pass = 0; pass < 3; pass++) {  // the third key decodes no header
-        uint8_t k16[16];
-        for (auto &c : k16) c = uint8_t(rng() | 1);
-        const size_t h = pass == 1 ? 0x40 : 0, s = h + 0x100 + h, at = pass == 2 ? 0xC0 : pass ? 0x200 : 0x80;
-        bytes img(600, 0);
-        xsamples::write_header(img, h, uint32_t(s - h));
-        for (size_t j = 0; j < 600; j++)
-            if ((pass < 2 && ((j >= h && j < h + 0x40) || (j >= s && j < s + 0x78))) || (j >= at && j < at + 48)) keys[j] = img[j] ^ k16[j % 16];
-    }
-    expect_same_scan(keys, rng, "two sixteen-byte keys in a small buffer");
     // fields that fail the candidate tests; a decoy run first, or the only
     // run of the key word at the last place the rule looks
     for (bool decoy : {true, false}) {
         bytes b = decoy ? bytes(1024, 0) : xsamples::random_bytes(1024, rng);
-        xsamples::write_header(b, 0x40);
-        xsamples::put16(b, 0x40 + 0x80 + 0x5C, 0);
+        xsamples::write_header(b, 0x40), xsamples::put16(b, 0x40 + 0x80 + 0x5C, 0);
         if (!decoy) memset(&b[1024 - 20], 0, 16);
         xsamples::xor_words(b, key);
         if (decoy) memset(&b[0], 0x11, 16);

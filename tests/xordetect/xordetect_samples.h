@@ -26,10 +26,7 @@ inline void write_header(bytes &b, size_t h, uint32_t lfanew = 0x80) {
     put16(b, s + 0x16, 0x10F), put16(b, s + 0x18, 0x10B), put32(b, s + 0x3C, 0x200), put32(b, s + 0x48, 4);
     put16(b, s + 0x5C, 2), put32(b, s + 0x68, 0x10000), put32(b, s + 0x6C, 0x1000), put32(b, s + 0x74, 16);
 }
-inline bytes plain_image(size_t size, size_t at = 0, uint32_t lfanew = 0x80) {
-    bytes b(size, 0);
-    return write_header(b, at, lfanew), b;
-}
+inline bytes plain_image(size_t size, size_t at = 0, uint32_t lfanew = 0x80) { bytes b(size, 0); return write_header(b, at, lfanew), b; }
 
 inline void xor_bytes(bytes &b, uint8_t k) { for (auto &c : b) c ^= k; }
 inline void add_bytes(bytes &b, uint8_t k) { for (auto &c : b) c = uint8_t(c + k); }
@@ -39,16 +36,8 @@ inline void add_words(bytes &b, uint32_t k) { for (size_t j = 0; j + 4 <= b.size
 inline void xor_block(bytes &b, const uint8_t key[16]) { for (size_t j = 0; j < b.size(); j++) b[j] ^= key[j % 16]; }
 inline void widen_signature(bytes &b, size_t at) { memcpy(&b[at], "P\0E\0\0\0\0\0L\0\1\0", 12); }
 
-inline bytes random_bytes(size_t size, std::mt19937 &rng, uint8_t set = 0) {
-    bytes b(size);
-    for (auto &c : b) c = uint8_t(rng() | set);
-    return b;
-}
-inline bytes periodic(size_t size, const bytes &period) {
-    bytes b(size);
-    for (size_t j = 0; j < size; j++) b[j] = period[j % period.size()];
-    return b;
-}
+inline bytes random_bytes(size_t size, std::mt19937 &rng, uint8_t set = 0) { bytes b(size); for (auto &c : b) c = uint8_t(rng() | set); return b; }
+inline bytes periodic(size_t size, const bytes &period) { bytes b(size); for (size_t j = 0; j < size; j++) b[j] = period[j % period.size()]; return b; }
 // Three copies of each random 16-byte key, many keys in a row.
 inline bytes distinct_block_keys(size_t size, std::mt19937 &rng) {
     bytes b(size, 0);
