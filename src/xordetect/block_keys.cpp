@@ -22,29 +22,13 @@ bool is_key_block(const uint8_t *src, uint64_t i) {
            memcmp(src + i, src + i + 16, 16) == 0 && memcmp(src + i, src + i + 32, 16) == 0;
 }
 
-// Sorts the indices in order[0 .. n) by the sixteen key bytes at
-// src + starts[index], stably (least significant byte first).
-uint32_t *sort_by_key(const uint8_t *src, const uint32_t *starts, uint32_t *order, uint32_t *tmp, uint64_t n) {
-    for (int b = 15; b >= 0; b--) {
-        uint32_t count[257] = {};
-        for (uint64_t j = 0; j < n; j++) count[src[starts[order[j]] + b] + 1]++;
-        if (count[src[starts[order[0]] + b] + 1] == n) continue;  // all equal: nothing moves
-        for (unsigned v = 0; v < 256; v++) count[v + 1] += count[v];
-        for (uint64_t j = 0; j < n; j++) tmp[count[src[starts[order[j]] + b]]++] = order[j];
-        uint32_t *t = order;
-        order = tmp;
-        tmp = t;
-    }
-    return order;
-}
-
 struct key_record {
     uint8_t key[16];
     uint32_t item;
 };
 
-// The same order moving copies of the keys: every pass reads and writes in
-// sequence, where the index sort reads the keys all over the buffer.
+// Sorts copies of the keys by their sixteen bytes, stably (least significant
+// byte first): every pass reads and writes in sequence.
 key_record *sort_records(key_record *rec, key_record *tmp, uint64_t n) {
     for (int b = 15; b >= 0; b--) {
         uint32_t count[257] = {};
@@ -93,8 +77,8 @@ hashed *sort_by_print(hashed *e, hashed *tmp, uint64_t n) {
 }
 
 // Keeps the first block of each distinct key, in offset order, using `area`
-// (at least 8 n + n / 8 + 4 bytes, 8-aligned) as working memory. Returns the count.
-uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t *area, uint64_t area_bytes) {
+// (at least 40 n + n / 8 + 4 bytes, 8-aligned) as working memory. Returns the count.
+uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t *area) {
     uint32_t *const keep = reinterpret_cast<uint32_t *>(area);
     const uint64_t keep_bytes = ((n + 31) / 32) * 4;
     uint8_t *const after_keep = area + ((keep_bytes + 7) & ~uint64_t(7));
@@ -103,63 +87,42 @@ uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t
     memset(keep, 0, keep_bytes);
     // Sorted by a print of the whole key, equal keys share a run of equal
     // prints in offset order. Different keys rarely share a print; more than
-    // a few in one run (keys built to collide) send all keys to the exact sorts.
+    // a few in one run (keys built to collide) send all keys to the exact sort.
     constexpr unsigned kFewPerPrint = 8;
-    bool exact = 2 * n * sizeof(hashed) + (after_keep - area) > area_bytes;
-    if (!exact) {
-        hashed *const e = reinterpret_cast<hashed *>(after_keep);
-        for (uint64_t j = 0; j < n; j++) e[j] = hashed{key_print(src + starts[j]), uint32_t(j)};
-        const hashed *sorted = sort_by_print(e, e + n, n);
-        for (uint64_t a = 0, b; a < n && !exact; a = b) {
-            uint32_t kinds[kFewPerPrint];  // the first key of each kind in the run
-            unsigned count = 0;
-            for (b = a; b < n && sorted[b].hash == sorted[a].hash && !exact; b++) {
-                const uint32_t item = sorted[b].item;
-                unsigned k = 0;
-                while (k < count && !same_key(kinds[k], item)) k++;
-                if (k < count) continue;
-                if (count == kFewPerPrint) exact = true;
-                else {
-                    kinds[count++] = item;
-                    mark(item);
-                }
+    bool exact = false;
+    hashed *const e = reinterpret_cast<hashed *>(after_keep);
+    for (uint64_t j = 0; j < n; j++) e[j] = hashed{key_print(src + starts[j]), uint32_t(j)};
+    const hashed *by_print = sort_by_print(e, e + n, n);
+    for (uint64_t a = 0, b; a < n && !exact; a = b) {
+        uint32_t kinds[kFewPerPrint];  // the first key of each kind in the run
+        unsigned count = 0;
+        for (b = a; b < n && by_print[b].hash == by_print[a].hash && !exact; b++) {
+            const uint32_t item = by_print[b].item;
+            unsigned k = 0;
+            while (k < count && !same_key(kinds[k], item)) k++;
+            if (k < count) continue;
+            if (count == kFewPerPrint) exact = true;
+            else {
+                kinds[count++] = item;
+                mark(item);
             }
         }
-        if (exact) memset(keep, 0, keep_bytes);
     }
     if (exact) {
-        auto first_of_equal = [&](uint64_t j, uint32_t prev, uint32_t item) {
-            if (j == 0 || !same_key(prev, item)) mark(item);
-        };
-        if (2 * n * sizeof(key_record) + (after_keep - area) <= area_bytes) {
-            key_record *const rec = reinterpret_cast<key_record *>(after_keep);
-            for (uint64_t j = 0; j < n; j++) {
-                memcpy(rec[j].key, src + starts[j], 16);
-                rec[j].item = uint32_t(j);
-            }
-            const key_record *sorted = sort_records(rec, rec + n, n);
-            for (uint64_t j = 0; j < n; j++) first_of_equal(j, j ? sorted[j - 1].item : 0, sorted[j].item);
-        } else {
-            uint32_t *const order = reinterpret_cast<uint32_t *>(after_keep);
-            for (uint64_t j = 0; j < n; j++) order[j] = uint32_t(j);
-            const uint32_t *sorted = sort_by_key(src, starts, order, order + n, n);
-            for (uint64_t j = 0; j < n; j++) first_of_equal(j, j ? sorted[j - 1] : 0, sorted[j]);
+        memset(keep, 0, keep_bytes);
+        key_record *const rec = reinterpret_cast<key_record *>(after_keep);
+        for (uint64_t j = 0; j < n; j++) {
+            memcpy(rec[j].key, src + starts[j], 16);
+            rec[j].item = uint32_t(j);
         }
+        const key_record *sorted = sort_records(rec, rec + n, n);
+        for (uint64_t j = 0; j < n; j++)
+            if (j == 0 || !same_key(sorted[j - 1].item, sorted[j].item)) mark(sorted[j].item);
     }
     uint64_t kept = 0;
     for (uint64_t j = 0; j < n; j++)
         if ((keep[j / 32] >> (j % 32)) & 1) starts[kept++] = starts[j];
     return kept;
-}
-
-// The first m (m < size - 510) whose decode with the key at key_at starts a
-// plausible header, or -1. Only for buffers too small for the tables.
-int64_t locate_one(const uint8_t *src, uint64_t size, uint64_t key_at) {
-    for (uint64_t m = 0; m + 510 < size; m++) {
-        const xor_block_view v{src, m, src + key_at};
-        if (v.at(0) == 'M' && v.at(1) == 'Z' && header_ok(v, size - m)) return int64_t(m);
-    }
-    return -1;
 }
 
 }  // namespace
@@ -193,8 +156,13 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     // each), the slots' first keys (about one slot for four keys) and a
     // bitmap of the keys' hashes (about sixteen bits per key, at most 512 KiB)
     // which most offsets fail. The slots and the bitmap stay in cache.
+    // The distinct-key pass needs a bit and two key records a run (about 40
+    // bytes), the tables under 14 bytes a key: with run starts 48 bytes apart
+    // this fits every buffer of 512 bytes or more, and the test below only
+    // keeps that reasoning out of the memory's safety.
     const uint64_t starts_bytes = (runs * 4 + 7) & ~uint64_t(7);
-    const uint32_t n = uint32_t(distinct_keys(src, starts, runs, base + starts_bytes, room - starts_bytes));
+    if (starts_bytes + runs / 8 + 8 + 2 * sizeof(key_record) * runs > room) return out;
+    const uint32_t n = uint32_t(distinct_keys(src, starts, runs, base + starts_bytes));
     if (n <= kFewBlockKeys) {
         out.few = unsigned(n);
         for (uint32_t j = 0; j < n; j++) out.few_at[j] = starts[j];
@@ -206,15 +174,6 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     while ((uint64_t(1) << filter_bits) < 16 * uint64_t(n) && filter_bits < 22) filter_bits++;
     const uint32_t slots = uint32_t(1) << slot_bits;
     const uint64_t filter_bytes = (uint64_t(1) << filter_bits) / 8;
-    if (starts_bytes + 8 * uint64_t(n) + 4 * uint64_t(slots) + filter_bytes > room) {
-        for (uint32_t j = 0; j < n; j++)  // cannot happen for 512 bytes or more
-            if (locate_one(src, size, starts[j]) >= 0) {
-                out.located = true;
-                out.winner = starts[j];
-                break;
-            }
-        return out;
-    }
     uint32_t *const hash_of = reinterpret_cast<uint32_t *>(base + starts_bytes);
     uint32_t *const next = hash_of + n;
     uint32_t *const first = next + n;
