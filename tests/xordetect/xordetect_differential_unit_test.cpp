@@ -1,8 +1,6 @@
-// The scanner against the step-by-step reference model: every output (result,
-// key byte, key word, the whole decoded buffer, the whole source buffer) must
-// agree, on noise, on every scheme's encodings and their mutations, on long
-// runs of one byte, on repeated and distinct sixteen-byte blocks and on paths
-// built to be rare.
+// The scanner against the step-by-step reference model: every output (result, key byte, key word, the whole decoded
+// buffer, the whole source buffer) must agree, on noise, on every scheme's encodings and their mutations, on long runs
+// of one byte, on repeated and distinct sixteen-byte blocks and on paths built to be rare.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,9 +18,8 @@ namespace {
 
 using xsamples::bytes;
 
-// The model and the scanner with each kernel set this processor runs on
-// copies of src with the same decoded-buffer garbage; both key finders too
-// (they read and write the first 512 bytes only).
+// The model and the scanner with each kernel set this processor runs on copies of src with the same decoded-buffer
+// garbage; both key finders too (they read and write the first 512 bytes only).
 void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &what) {
     SCOPED_TRACE(what + " size " + std::to_string(src.size()));
     const bytes garbage = xsamples::random_bytes(src.size(), rng);
@@ -48,10 +45,9 @@ void expect_same_scan(const bytes &src, std::mt19937 &rng, const std::string &wh
 }
 
 
-// Header fields at and next to the values the rules test. In each group of
-// alternatives ("one typical field", "one field that matches the key") often
-// only one stays typical, so that it decides alone; then one bounded field,
-// and maybe a DOS stub field, takes a value at or next to its bound.
+// Header fields at and next to the values the rules test. In each group of alternatives ("one typical field", "one
+// field that matches the key") often only one stays typical, so that it decides alone; then one bounded field, and
+// maybe a DOS stub field, takes a value at or next to its bound.
 void perturb(bytes &b, size_t h, uint32_t lfanew, std::mt19937 &rng) {
     struct field { size_t at; int width; uint32_t values[4]; };  // the typical value first
     auto put = [&](size_t at, const field &f, uint32_t v) { (f.width == 2 ? xsamples::put16 : xsamples::put32)(b, at + f.at, v); };
@@ -87,9 +83,8 @@ bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
     if (s == xor4 || s == xor4_no_mz || s == xor4_no_runs) h &= ~size_t(3);  // sixteen-byte keys find headers at any offset
     const uint32_t lfanew = 0x80 + 8 * (rng() % 16);
     if (h + lfanew + 0x80 > size) h = 0;
-    // The fields the header needs, and eight zero bytes before the signature;
-    // no zeros around the header: no run of the key word, so each of the
-    // four-byte key's field tests decides.
+    // The fields the header needs, and eight zero bytes before the signature; no zeros around the header: no run of the
+    // key word, so each of the four-byte key's field tests decides.
     if (s != xor4_no_runs) memset(&b[h], 0, lfanew + 0x78);
     xsamples::write_header(b, h, lfanew);
     if (s == xor4_no_runs || rng() % 2) perturb(b, h, lfanew, rng);
@@ -113,9 +108,8 @@ bytes encoded(scheme s, size_t size, bool noisy, std::mt19937 &rng) {
 
 size_t small_size(std::mt19937 &rng) { return 512 + rng() % 3585; }
 
-// Each scheme's encodings in zeros and in noise, and buffers from each
-// generator (no header planted), at sizes around the bounds and at random (512:
-// headers at 0 for find_key), each also mutated.
+// Each scheme's encodings in zeros and in noise, and buffers from each generator (no header planted), at sizes around
+// the bounds and at random (512: headers at 0 for find_key), each also mutated.
 TEST(XorDetectDifferential, GeneratedAndMutated) {
     std::mt19937 rng(1);
     auto run_of = [](int value) { return [value](size_t n) { return bytes(n, uint8_t(value)); }; };
@@ -143,12 +137,10 @@ TEST(XorDetectDifferential, GeneratedAndMutated) {
         expect_same_scan(b, rng, "large");
 }
 
-// Sixteen-byte keys in `copies` runs of three blocks each (first runs in key
-// order, the others shuffled after them), the first `shared` with one print
-// (solved in the last word); with same_mz all start 80 80 and every later block
-// decodes to 'M' 'Z' and a high e_lfanew byte 0. Then each mark under its key:
-// a header ('H'; 'E' at size - 512; 'F' at 0, e_lfanew size - 128), 'M' 'Z'
-// alone ('M') or the key's three blocks at size - 48 ('L').
+// Sixteen-byte keys in `copies` runs of three blocks each (first runs in key order, the others shuffled after them),
+// the first `shared` with one print (solved in the last word); with same_mz all start 80 80 and every later block
+// decodes to 'M' 'Z' and a high e_lfanew byte 0. Then each mark under its key: a header ('H'; 'E' at size - 512; 'F' at
+// 0, e_lfanew size - 128), 'M' 'Z' alone ('M') or the key's three blocks at size - 48 ('L').
 struct key_layout { const char *name; size_t size; unsigned keys, shared, copies; bool same_mz; std::vector<std::pair<char, unsigned>> marks; };
 
 bytes laid_out(const key_layout &row, std::mt19937 &rng) {
@@ -204,9 +196,8 @@ TEST(XorDetectDifferential, SixteenByteKeyLayouts) {
         for (int round = 0; round < (row.size > 65536 ? 1 : 3); round++) expect_same_scan(laid_out(row, rng), rng, row.name);
 }
 
-// The rarer paths: the repair at size - 511, the repair through the raw
-// e_lfanew, the repeated-word rule hidden by a decoy run or only at the last
-// place it looks, a one-byte decode overtaken by a whole-buffer one.
+// The rarer paths: the repair at size - 511, the repair through the raw e_lfanew, the repeated-word rule hidden by a
+// decoy run or only at the last place it looks, a one-byte decode overtaken by a whole-buffer one.
 TEST(XorDetectDifferential, ConstructedPaths) {
     std::mt19937 rng(7);
     const uint32_t key = 0x9C2B5E13;
@@ -264,9 +255,8 @@ TEST(XorDetectDifferential, ConstructedPaths) {
         if (decoy) memset(&b[0], 0x11, 16);
         expect_same_scan(b, rng, decoy ? "decoy run" : "rule at the last place");
     }
-    // one-byte candidates whose header fails (key 0x33), then a four-byte key
-    // (of the first decode only the bytes past the whole decode's end last)
-    // or a one-byte-XOR header
+    // one-byte candidates whose header fails (key 0x33), then a four-byte key (of the first decode only the bytes past
+    // the whole decode's end last) or a one-byte-XOR header
     for (int word : {1, 0}) {
         bytes b = xsamples::plain_image(1024, 0x100);
         word ? xsamples::xor_words(b, key) : xsamples::xor_bytes(b, 0x5A);

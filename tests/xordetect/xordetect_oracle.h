@@ -1,6 +1,5 @@
-// Literal model of the encoded-executable detector: the rules as written,
-// decoding the rest of the buffer for every candidate (so quadratic on hostile
-// input). The differential tests, the fuzzer and the benchmarks compare with it.
+// Literal model of the encoded-executable detector: the rules as written, decoding the rest of the buffer for every
+// candidate (so quadratic on hostile input). The differential tests, the fuzzer and the benchmarks compare with it.
 #pragma once
 
 #include <stdint.h>

@@ -46,10 +46,9 @@ inline bytes distinct_block_keys(size_t size, std::mt19937 &rng) {
 }
 // 16-byte repeats of one random key over the whole buffer.
 inline bytes repeated_block(size_t size, std::mt19937 &rng) { return periodic(size, random_bytes(16, rng, 1)); }
-// A quarter of all offsets are full one-byte XOR candidates (key 0x80: the
-// bytes decode to 'M' 'Z' and e_lfanew's high bytes to 0) whose header test
-// then fails: period 4 of k^'M', k^'Z', k, k. The same for the one-byte
-// addition phase (key 1): 'M'+1, 'Z'+1, 1, 1.
+// A quarter of all offsets are full one-byte XOR candidates (key 0x80: the bytes decode to 'M' 'Z' and e_lfanew's high
+// bytes to 0) whose header test then fails: period 4 of k^'M', k^'Z', k, k. The same for the one-byte addition phase
+// (key 1): 'M'+1, 'Z'+1, 1, 1.
 inline bytes dense_xor_candidates(size_t size) { return periodic(size, {0xCD, 0xDA, 0x80, 0x80}); }
 inline bytes dense_add_candidates(size_t size) { return periodic(size, {0x4E, 0x5B, 0x01, 0x01}); }
 

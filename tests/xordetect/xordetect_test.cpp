@@ -1,6 +1,5 @@
-// Slots 57-59 through the loaded module: the same answers as the reference
-// model on each scheme's encodings (the internals meet the model in depth in
-// the differential unit test), and short or null arguments.
+// Slots 57-59 through the loaded module: the same answers as the reference model on each scheme's encodings (the
+// internals meet the model in depth in the differential unit test), and short or null arguments.
 #include <random>
 
 #include "support/module_fixture.h"
