@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
 """`kqhelp elf --json` against `readelf -W -h -S -l` over the system's x86_64 programs and libraries, its 32-bit
 libraries and the big-endian libraries of the cross libc packages: header, section and program headers and image
-base must agree; differences the reader's caps explain (docs/elf.md) are listed as explained, any other fails.
-
-crosscheck.py --tool PATH [--runner CMD] [--sample N] [--report FILE]
-"""
+base must agree; differences the reader's caps explain (docs/elf.md) are listed as explained, any other fails."""
 import os, re, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from realfiles import differ, magic_files, options, records, sample, verdict

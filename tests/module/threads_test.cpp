@@ -29,10 +29,8 @@ TEST_F(Threads, EightThreadsAgreeWithOneAndLeaveNothingLive) {
                 add(w, w ? got : 0), num(position);
             }
         uint32_t n32 = 0, n64 = 0;
-        add(call<SLOT_PE_GET_DOS_HEADER>(api_, f), PE_DOS_HEADER_SIZE);
-        add(call<SLOT_PE_GET_NT_HEADERS32>(api_, f), PE_NT_HEADERS32_SIZE);
-        add(call<SLOT_PE_GET_NT_HEADERS64>(api_, f), PE_NT_HEADERS64_SIZE);
-        add(call<SLOT_PE_GET_NE_HEADER>(api_, f), PE_NE_HEADER_SIZE);
+        add(call<SLOT_PE_GET_DOS_HEADER>(api_, f), PE_DOS_HEADER_SIZE), add(call<SLOT_PE_GET_NE_HEADER>(api_, f), PE_NE_HEADER_SIZE);
+        add(call<SLOT_PE_GET_NT_HEADERS32>(api_, f), PE_NT_HEADERS32_SIZE), add(call<SLOT_PE_GET_NT_HEADERS64>(api_, f), PE_NT_HEADERS64_SIZE);
         add(call<SLOT_PE_GET_SECTIONS32>(api_, f, &n32), 0), add(call<SLOT_PE_GET_SECTIONS64>(api_, f, &n64), 0);
         num(n32), num(n64), num(call<SLOT_PE_GET_OVERLAY>(api_, f, &got)), num(got);
         if (elf_reader *r = call<SLOT_ELF_READER_GET>(api_, f)) {

@@ -1,9 +1,7 @@
 #!/usr/bin/python3
 """`kqhelp pe --json` against Debian's python3-pefile over the given PE files, or every file starting with "MZ" that
 the packages named in the packages file ship: headers, section table, raw entry offset and overlay must agree; any
-difference fails, as do fewer than --min files.
-
-crosscheck.py --tool PATH [--runner CMD] [--packages-file FILE] [--limit N] [--min N] [FILE...]"""
+difference fails, as do fewer than --min files."""
 import collections, os, subprocess, sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from realfiles import differ, magic_files, options, records, sample, verdict
