@@ -100,8 +100,7 @@ TEST_P(KnownFile, Match) {
     EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, f), row.match);
     EXPECT_EQ(f->known_file_state, row.state);
     EXPECT_EQ(taken(), row.calls);
-    kqhost_fail_alloc_at(host_, 0);
-    kqhost_short_reads(host_, 0);
+    kqhost_fail_alloc_at(host_, 0), kqhost_short_reads(host_, 0);
     EXPECT_EQ(call<SLOT_KNOWN_FILE_MATCH>(api_, f), row.again);
     EXPECT_EQ(taken(), row.again_calls);
 }

@@ -64,8 +64,7 @@ TEST_F(ModuleTest, RegionsAndTheirFaultWalks) {
 TEST_F(ModuleTest, ScanFileLife) {
     const uint32_t handle = open_bytes(bytes(1234, 7)), other = open_bytes(bytes(5000, 2));
     scan_file *f = create_from_handle(handle);
-    ASSERT_NE(f, nullptr);
-    EXPECT_TRUE(f->ctx == ctx() && f->instance == instance() && f->services == kqhost_services(host_) &&
+    ASSERT_TRUE(f && f->ctx == ctx() && f->instance == instance() && f->services == kqhost_services(host_) &&
                 f->self_api == api_ && f->size_list_api);
     auto state = [&] {  // "handle size attached? known user1 user2 user3 live-blocks", through the accessors
         uint64_t size = 0;

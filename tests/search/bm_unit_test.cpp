@@ -76,9 +76,12 @@ TEST_P(KernelPaths, AgreeWithNaiveSearch) {
         expect_naive(pattern, std::string(50000, 'A') + pattern + std::string(9000, 'a'));
     }
     expect_naive(std::string(254, 'a') + "b", std::string(5000, 'a') + "b");
-    // A window that fails verification and whose last byte starts the match: the pair scan moves on m - 1.
+    // Windows that fail verification: the pair scan moves on m - 1 when the last pair's hash stands nowhere else, and
+    // m - 2 when it also starts the pattern.
     const std::string x = "a0123456789bcdefghijklmnopqrstuvwxyza";
     expect_naive(x, x.substr(0, 10) + "#" + x.substr(11) + x.substr(1));
+    const std::string z = "ab0123456789cdefghijklmnopqrstuvwxab";
+    expect_naive(z, z.substr(0, 10) + "#" + z.substr(11, 23) + z);
     expect_naive("\xe4`{", "x\xc4@[\xe4`{");
 }
 

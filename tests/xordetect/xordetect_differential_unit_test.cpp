@@ -181,6 +181,7 @@ TEST(XorDetectDifferential, SixteenByteKeyLayouts) {
         // name, size, keys, of one print, runs per key, same 'M' 'Z' bytes, marks
         {"2 keys, the header under the second", 1024, 2, 0, 1, false, {{'M', 0}, {'H', 1}, {'M', 0}}},
         {"5 keys, the header under the fourth", 2048, 5, 0, 2, false, {{'M', 4}, {'M', 0}, {'H', 3}, {'M', 1}}},
+        {"6 keys, the header under the third", 2048, 6, 0, 2, false, {{'M', 5}, {'M', 0}, {'H', 2}}},
         {"5 keys, headers under the last then the second", 2048, 5, 0, 3, false, {{'H', 4}, {'M', 0}, {'H', 1}}},
         {"9 keys, the header under the first", 2048, 9, 0, 2, false, {{'M', 8}, {'M', 3}, {'H', 0}}},
         {"32 keys, the header at the last place", 4096, 32, 0, 1, false, {{'M', 0}, {'M', 17}, {'E', 31}}},

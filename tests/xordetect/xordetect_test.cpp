@@ -34,8 +34,8 @@ TEST_F(ModuleTest, XorDetectSlotsAgreeWithModel) {
                   call<SLOT_XORDETECT_FIND_KEY>(api_, nullptr, d, &kb, &kw) + call<SLOT_XORDETECT_FIND_KEY>(api_, s, nullptr, &kb, &kw) +
                   call<SLOT_XORDETECT_FIND_KEY>(api_, s, d, nullptr, &kw) + call<SLOT_XORDETECT_FIND_KEY>(api_, s, d, &kb, nullptr) +
                   call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, d, &kb, &kw, 511) + call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, d, nullptr, &kw, 512) +
-                  call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, d, &kb, nullptr, 512),
-              0) << "each refused";
+                  call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, d, &kb, nullptr, 512) + call<SLOT_XORDETECT_SCAN_BUFFER>(api_, nullptr, d, &kb, &kw, 512) +
+                  call<SLOT_XORDETECT_SCAN_BUFFER>(api_, s, nullptr, &kb, &kw, 512), 0) << "each refused";
 }
 
 }  // namespace
