@@ -153,6 +153,7 @@ std::vector<pe_row> pe_rows() {
         {"sections_capped_at_256", pe(+[](S s) { s.sections.assign(300, {0x10, 0x1000, 0x10, 0x400}); }),
          "dos nt32 sec32=256 - -=? - ov=1040+11336 r=1 a=9", -1, -1},
         {"no_sections", pe(+[](S s) { s.sections = {}; }), "dos nt32 -=? - -=? - ov=0+0 r=3 a=8", -1, -1},
+        {"table_ends_the_file", pe(+[](S s) { s.file_size = section_table_offset(s) + 80; }), "dos nt32 sec32=2 - -=? - ov=0+0 r=1 a=9", 0x410, 0x410},
         {"table_cut_by_end_of_file", pe(+[](S s) {
              s.lfanew = 20000, s.sections = {{0x100, 0x1000, 0x100, 0x200}, {0x100, 0x2000, 0x100, 0x300}, {0x100, 0x3000, 0x100, 0x400}};
              s.file_size = section_table_offset(s) + 50;
