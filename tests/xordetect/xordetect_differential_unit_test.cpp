@@ -204,8 +204,7 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     for (size_t size : {1024, 1025, 1030}) {
         bytes b(size, 0);
         xsamples::write_header(b, size - 511, uint32_t(616 - (size - 511))), b[size - 511] = b[size - 510] = 0;
-        xsamples::xor_words(b, key);
-        expect_same_scan(b, rng, "repair at size - 511");
+        xsamples::xor_words(b, key), expect_same_scan(b, rng, "repair at size - 511");
     }
     bytes raw(2048, 0);
     xsamples::write_header(raw, 0, 0x100), xsamples::put16(raw, 8, 0);  // no DOS header the repair can see
@@ -215,15 +214,16 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     bytes two(2048, 0);  // two DOS headers point at the signature: the first is repaired
     xsamples::write_header(two, 0x100, 0x100), two[0x100] = two[0x101] = 0;
     xsamples::put16(two, 0x48, 4), xsamples::put32(two, 0x4C, 0xFFFF), xsamples::put16(two, 0x58, 0x40), xsamples::put32(two, 0x7C, 0x1C0);
-    xsamples::xor_words(two, key);
-    expect_same_scan(two, rng, "two DOS headers");
+    xsamples::xor_words(two, key), expect_same_scan(two, rng, "two DOS headers");
     // The Characteristics test alone: its word reaches into the magic, so only
     // a key whose halves differ by 0x10B meets it, with Characteristics 4.
     bytes ch = xsamples::random_bytes(1024, rng);
     xsamples::write_header(ch, 0x40);
     xsamples::put32(ch, 0xCC, 1), xsamples::put32(ch, 0xD0, 1), xsamples::put16(ch, 0xD4, 0xF0), xsamples::put16(ch, 0xD6, 4);
-    xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B));
-    expect_same_scan(ch, rng, "Characteristics alone");
+    xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B)), expect_same_scan(ch, rng, "Characteristics alone");
+    bytes fa = xsamples::random_bytes(512, rng);  // for the key finder, the file alignment alone names the key
+    xsamples::write_header(fa, 0, 0x80), xsamples::put32(fa, 0xC8, 5), xsamples::put32(fa, 0xE8, 0), xsamples::xor_words(fa, key);
+    expect_same_scan(fa, rng, "file alignment alone");
     // Among the last offsets, taken one at a time: a four-byte XOR key's signature or only its Machine
     // key ('P' 'E' lost, the key's halves equal), a four-byte addition key with either magic, the widened signature.
     for (int c = 0; c < 5; c++) {
