@@ -99,10 +99,7 @@ bytes pe(void (*change)(pe_spec &), pe_spec s = two_sections()) {
     if (change) change(s);
     return build_pe(s);
 }
-bytes with(bytes b, uint64_t at, std::initializer_list<uint8_t> patch) {
-    for (uint8_t x : patch) b[at++] = x;
-    return b;
-}
+bytes with(bytes b, uint64_t at, std::initializer_list<uint8_t> patch) { for (uint8_t x : patch) b[at++] = x; return b; }
 bytes small(bool plus, uint64_t size, uint32_t lfanew = 0x40) {
     return build_pe({.plus = plus, .lfanew = lfanew, .entry = 0x1010, .sections = {}, .file_size = size});
 }
