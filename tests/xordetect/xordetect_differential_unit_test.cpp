@@ -218,9 +218,9 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     // The Characteristics test alone: its word reaches into the magic, so only
     // a key whose halves differ by 0x10B meets it, with Characteristics 4.
     bytes ch = xsamples::random_bytes(1024, rng);
-    xsamples::write_header(ch, 0x40);
-    xsamples::put32(ch, 0xCC, 1), xsamples::put32(ch, 0xD0, 1), xsamples::put16(ch, 0xD4, 0xF0), xsamples::put16(ch, 0xD6, 4);
-    xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B)), expect_same_scan(ch, rng, "Characteristics alone");
+    xsamples::write_header(ch, 0x40), xsamples::put32(ch, 0xCC, 1), xsamples::put32(ch, 0xD0, 1), xsamples::put16(ch, 0xD4, 0xF0), xsamples::put16(ch, 0xD6, 4);
+    xsamples::xor_words(ch, 0x12340000 | (0x1234 ^ 0x10B));  // and before it a zero word the four-byte filter lets through
+    xsamples::put32(ch, 0x10, 0), ch[0x28] = 0x0B, ch[0x29] = 1, ch[0x6D] = 0, expect_same_scan(ch, rng, "Characteristics alone");
     bytes fa = xsamples::random_bytes(512, rng);  // for the key finder, the file alignment alone names the key
     xsamples::write_header(fa, 0, 0x80), xsamples::put32(fa, 0xC8, 5), xsamples::put32(fa, 0xE8, 0), xsamples::xor_words(fa, key);
     expect_same_scan(fa, rng, "file alignment alone");
