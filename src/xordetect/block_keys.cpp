@@ -77,7 +77,7 @@ hashed *sort_by_print(hashed *e, hashed *tmp, uint64_t n) {
 }
 
 // Keeps the first block of each distinct key, in offset order, using `area`
-// (at least 40 n + n / 8 + 4 bytes, 8-aligned) as working memory. Returns the count.
+// (at least 40 n + n / 8 + 8 bytes, 8-aligned) as working memory. Returns the count.
 uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t *area) {
     uint32_t *const keep = reinterpret_cast<uint32_t *>(area);
     const uint64_t keep_bytes = ((n + 31) / 32) * 4;
