@@ -16,10 +16,15 @@
 namespace kq::xordetect {
 namespace {
 
-bool is_key_block(const uint8_t *src, uint64_t i) {
+bool same_block(const uint8_t *src, uint32_t a, uint32_t b) {
+    return ((get32(src, a) ^ get32(src, b)) | (get32(src, a + 4) ^ get32(src, b + 4)) |
+            (get32(src, a + 8) ^ get32(src, b + 8)) | (get32(src, a + 12) ^ get32(src, b + 12))) == 0;
+}
+
+bool is_key_block(const uint8_t *src, uint32_t i) {
     const uint32_t first = get32(src, i);
-    return first != 0 && first == get32(src, i + 16) && first == get32(src, i + 32) &&
-           memcmp(src + i, src + i + 16, 16) == 0 && memcmp(src + i, src + i + 32, 16) == 0;
+    return first != 0 && first == get32(src, i + 16) && first == get32(src, i + 32) && same_block(src, i, i + 16) &&
+           same_block(src, i, i + 32);
 }
 
 struct key_record {
@@ -129,7 +134,7 @@ uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t
 
 block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t size, uint64_t words_end) {
     block_key_outcome out;
-    const uint64_t key_end = size - 48;
+    const uint32_t key_end = uint32_t(size - 48);  // 32-bit counters: fewer registers on i386
     const uint64_t skew = (8 - (reinterpret_cast<uintptr_t>(scratch) & 7)) & 7;
     if (skew + 8 > words_end) return out;  // cannot happen for 512 bytes or more
     uint8_t *const base = scratch + skew;
@@ -140,8 +145,18 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     uint32_t *const starts = reinterpret_cast<uint32_t *>(base);
     uint64_t runs = 0;
     bool in_run = false;
-    for (uint64_t i = 0; i < key_end; i += 16) {
-        const bool key = is_key_block(src, i);
+    for (uint32_t i = 0; i < key_end; i += 16) {
+        // Blocks i and i + 16 both need blocks i + 16 and i + 32 equal and
+        // the first word of block i + 16 not zero: one test usually rules out
+        // two blocks.
+        const uint32_t word = get32(src, i + 16);
+        if (i + 16 < key_end && (word == 0 || word != get32(src, i + 32))) {
+            in_run = false;
+            i += 16;
+            continue;
+        }
+        // After a key block at i - 16, blocks i - 16 to i + 16 are equal.
+        const bool key = in_run ? same_block(src, i + 16, i + 32) : is_key_block(src, i);
         if (key) {
             if (!in_run) starts[runs++] = uint32_t(i);
             out.any_key = true;
@@ -151,15 +166,10 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
     }
     if (!runs) return out;
 
-    // Scratch layout: starts (u32), then the distinct keys' table for one
-    // residue at a time: each key's hash and the next key of its slot (u32
-    // each), the slots' first keys (about one slot for four keys) and a
-    // bitmap of the keys' hashes (about sixteen bits per key, at most 512 KiB)
-    // which most offsets fail. The slots and the bitmap stay in cache.
     // The distinct-key pass needs a bit and two key records a run (about 40
-    // bytes), the tables under 14 bytes a key: with run starts 48 bytes apart
-    // this fits every buffer of 512 bytes or more, and the test below only
-    // keeps that reasoning out of the memory's safety.
+    // bytes); with run starts 48 bytes apart this fits every buffer of 512
+    // bytes or more, and the test below only keeps that reasoning out of the
+    // memory's safety.
     const uint64_t starts_bytes = (runs * 4 + 7) & ~uint64_t(7);
     if (starts_bytes + runs / 8 + 8 + 2 * sizeof(key_record) * runs > room) return out;
     const uint32_t n = uint32_t(distinct_keys(src, starts, runs, base + starts_bytes));
@@ -168,52 +178,98 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
         for (uint32_t j = 0; j < n; j++) out.few_at[j] = starts[j];
         return out;
     }
+
+    // Scratch layout after the starts (at least 80 bytes a key are left):
+    // - one residue's chains: each key's print and the next key of its slot
+    //   (u32 each) and the slots' first keys (about one slot for four keys);
+    // - a pair table of 16 * 2^pair_bits bits: for each key and residue r, the
+    //   bit 16 v + r, v the low pair_bits of (key byte r, key byte r+1), is set
+    //   (the residue in the low bits keeps its place a constant of the
+    //   unrolled pass below);
+    // - a list of the offsets that pass their residue's pair table (room for
+    //   at least eight a key).
+    // One pass over the buffer in order meets each offset with its residue's
+    // table; the few that pass are joined with the keys one residue at a
+    // time whenever the list is full, and at the end.
     unsigned slot_bits = 3;
     while ((uint32_t(4) << slot_bits) < n) slot_bits++;
-    unsigned filter_bits = 5;
-    while ((uint64_t(1) << filter_bits) < 16 * uint64_t(n) && filter_bits < 22) filter_bits++;
     const uint32_t slots = uint32_t(1) << slot_bits;
-    const uint64_t filter_bytes = (uint64_t(1) << filter_bits) / 8;
-    uint32_t *const hash_of = reinterpret_cast<uint32_t *>(base + starts_bytes);
-    uint32_t *const next = hash_of + n;
+    uint32_t *const print_of = reinterpret_cast<uint32_t *>(base + starts_bytes);
+    uint32_t *const next = print_of + n;
     uint32_t *const first = next + n;
-    uint32_t *const filter = first + slots;
+    uint32_t *const pairs = first + slots;
+    const uint64_t left = room - starts_bytes - 8 * uint64_t(n) - 4 * uint64_t(slots);
+    unsigned pair_bits = 16;
+    while (pair_bits > 5 && (uint64_t(2) << pair_bits) > left / 2) pair_bits--;
+    uint32_t *const list = pairs + (uint32_t(1) << pair_bits) / 2;
+    const uint64_t capacity = (left - (uint64_t(2) << pair_bits)) / 4;
+    const uint32_t pair_mask = (uint32_t(1) << pair_bits) - 1;
+    memset(pairs, 0, size_t(2) << pair_bits);
+    for (uint32_t j = 0; j < n; j++) {
+        const uint8_t *k = src + starts[j];
+        for (unsigned r = 0; r < 16; r++) {
+            const uint32_t bit = (((k[r] | uint32_t(k[(r + 1) & 15]) << 8) & pair_mask) << 4) | r;
+            pairs[bit / 32] |= uint32_t(1) << (bit % 32);
+        }
+    }
 
     // e_lfanew is at most size - 128: below 16 MiB its top byte decodes to 0.
+    // The chains hash that byte with the pair.
     const uint32_t size32 = uint32_t(size), offsets_end = size32 - 510;
     const uint32_t top_mask = size - 128 < (uint64_t(1) << 24) ? 0xFF0000 : 0;
-    const unsigned slot_shift = 32 - slot_bits, filter_shift = 32 - filter_bits;
+    const unsigned slot_shift = 32 - slot_bits;
     uint32_t best = n;  // index of the first key with a header so far
-    for (unsigned r = 0; r < 16 && best != 0; r++) {
-        const unsigned r1 = (r + 1) & 15, r15 = (r + 15) & 15;
-        // Keys enter their slot's chain from the last, so chains run in index
-        // order and end with UINT32_MAX (never below best).
-        memset(first, 0xFF, 4 * size_t(slots));
-        memset(filter, 0, size_t(filter_bytes));
-        for (uint32_t j = n; j-- > 0;) {
-            const uint8_t *k = src + starts[j];
-            const uint32_t h = (uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | ((uint32_t(k[r15]) << 16) & top_mask)) * kHashFactor;
-            const uint32_t f = h >> filter_shift;
-            filter[f / 32] |= uint32_t(1) << (f % 32);
-            hash_of[j] = h;
-            next[j] = first[h >> slot_shift];
-            first[h >> slot_shift] = j;
-        }
-        // The offsets' hashes come from the same three bytes, 'M' 'Z' undone.
-        const uint8_t *const end = src + offsets_end;
-        for (const uint8_t *p = src + r; p < end && best != 0; p += 16) {
-            const uint32_t h = ((get16(p, 0) ^ 0x5A4D) | ((uint32_t(p[0x3F]) << 16) & top_mask)) * kHashFactor;
-            const uint32_t f = h >> filter_shift;
-            if (!((filter[f / 32] >> (f % 32)) & 1)) continue;
-            const uint32_t m = uint32_t(p - src);
-            for (uint32_t j = first[h >> slot_shift]; j < best; j = next[j]) {
-                if (hash_of[j] == h && header_ok(xor_block_view{src, m, src + starts[j]}, size32 - m)) {
-                    best = j;
-                    break;
+    uint32_t in_list[16] = {};  // the list's offsets of each residue
+    auto join = [&](uint64_t count) {
+        for (unsigned r = 0; r < 16 && best != 0; r++) {
+            if (!in_list[r]) continue;
+            in_list[r] = 0;
+            const unsigned r1 = (r + 1) & 15, r15 = (r + 15) & 15;
+            // Keys enter their slot's chain from the last, so chains run in
+            // index order and end with UINT32_MAX (never below best).
+            memset(first, 0xFF, 4 * size_t(slots));
+            for (uint32_t j = n; j-- > 0;) {
+                const uint8_t *k = src + starts[j];
+                const uint32_t h = (uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | ((uint32_t(k[r15]) << 16) & top_mask)) * kHashFactor;
+                print_of[j] = h;
+                next[j] = first[h >> slot_shift];
+                first[h >> slot_shift] = j;
+            }
+            // The offsets' prints come from the same bytes, 'M' 'Z' undone.
+            for (uint64_t e = 0; e < count && best != 0; e++) {
+                const uint32_t m = list[e];
+                if ((m & 15) != r) continue;
+                const uint32_t h = ((get16(src, m) ^ 0x5A4D) | ((uint32_t(src[m + 0x3F]) << 16) & top_mask)) * kHashFactor;
+                for (uint32_t j = first[h >> slot_shift]; j < best; j = next[j]) {
+                    if (print_of[j] == h && header_ok(xor_block_view{src, m, src + starts[j]}, size32 - m)) {
+                        best = j;
+                        break;
+                    }
                 }
             }
         }
-    }
+    };
+    uint64_t count = 0;
+    auto passes = [&](uint32_t m, unsigned r) {
+        const uint32_t bit = (((get16(src, m) ^ 0x5A4D) & pair_mask) << 4) | r;
+        return (pairs[bit / 32] >> (bit % 32)) & 1;
+    };
+    auto keep = [&](uint32_t m) {
+        in_list[m & 15]++;
+        list[count++] = m;
+        if (count == capacity) {
+            join(count);
+            count = 0;
+        }
+    };
+    uint32_t m = 0;
+    for (; m + 16 <= offsets_end && best != 0; m += 16)
+#pragma GCC unroll 16
+        for (unsigned r = 0; r < 16; r++)
+            if (passes(m + r, r)) keep(m + r);
+    for (; m < offsets_end && best != 0; m++)
+        if (passes(m, m & 15)) keep(m);
+    join(count);
     if (best < n) {
         out.located = true;
         out.winner = starts[best];

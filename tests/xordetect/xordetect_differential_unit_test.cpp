@@ -139,8 +139,9 @@ TEST(XorDetectDifferential, GeneratedAndMutated) {
 // Sixteen-byte keys in `copies` runs of three blocks each (first runs in key order, the others shuffled after them),
 // the first `shared` with one print (solved in the last word); with same_mz all start 80 80 and every later block
 // decodes to 'M' 'Z' and a high e_lfanew byte 0. Then each mark under its key: a header ('H'; 'E' at size - 512; 'F' at
-// 0, e_lfanew size - 128), 'M' 'Z' alone ('M') or the key's three blocks at size - 48 ('L').
-struct key_layout { const char *name; size_t size; unsigned keys, shared, copies; bool same_mz; std::vector<std::pair<char, unsigned>> marks; };
+// 0, e_lfanew size - 128), 'M' 'Z' alone ('M') or the key's three blocks at size - 48 ('L'). With zeros_pass the first
+// two keys turn a zero pair at any offset into 'M' 'Z': every offset meets the join, many times what its list holds.
+struct key_layout { const char *name; size_t size; unsigned keys, shared, copies; bool same_mz; std::vector<std::pair<char, unsigned>> marks; bool zeros_pass = false; };
 
 bytes laid_out(const key_layout &row, std::mt19937 &rng) {
     static_assert(0x85EBCA77u * 0xB6C92F47u == 1, "the last word's multiplier and its inverse");
@@ -151,6 +152,7 @@ bytes laid_out(const key_layout &row, std::mt19937 &rng) {
         uint32_t h = xsamples::get32(k, 0) * 0x9E3779B1u;
         for (size_t o = 4; o < 12; o += 4) h = std::rotl(h, 13) ^ xsamples::get32(k, o) * 0x85EBCA77u;
         if (j < row.shared) xsamples::put32(k, 12, (0x2545F491u ^ std::rotl(h, 13)) * 0xB6C92F47u);
+        for (size_t t = 0; row.zeros_pass && j < 2 && t < 16; t++) k[t] = (t + j) % 2 ? 'Z' : 'M';
     }
     std::vector<unsigned> runs(row.keys * row.copies);
     for (size_t j = 0; j < runs.size(); j++) runs[j] = unsigned(j % row.keys);
@@ -191,6 +193,7 @@ TEST(XorDetectDifferential, SixteenByteKeyLayouts) {
         {"42 keys sharing the 'M' 'Z' bytes", 4096, 42, 0, 1, true, {{'H', 25}}},
         {"42 keys sharing the 'M' 'Z' bytes, no header, one last", 4096, 42, 0, 1, true, {{'L', 5}}},
         {"600 keys", 40000, 600, 0, 1, false, {{'H', 500}, {'M', 3}}},
+        {"40 keys, zero pairs meet two", 65536, 40, 0, 1, false, {{'H', 3}, {'M', 2}, {'E', 5}}, true},
         {"16 MiB + 128", (size_t(1) << 24) + 128, 40, 0, 1, false, {{'M', 0}, {'H', 2}, {'F', 1}}}};
     for (const key_layout &row : rows)
         for (int round = 0; round < (row.size > 65536 ? 1 : 3); round++) expect_same_scan(laid_out(row, rng), rng, row.name);
