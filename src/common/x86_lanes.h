@@ -12,9 +12,11 @@
         static void store(uint8_t *p, vec v) { MM##_storeu_##SI(reinterpret_cast<vec *>(p), v); }         \
         static vec splat(uint8_t b) { return MM##_set1_epi8(char(b)); }                                   \
         static vec eq(vec a, vec b) { return MM##_cmpeq_epi8(a, b); }                                     \
+        static vec zero(vec a) { return MM##_cmpeq_epi8(a, MM##_setzero_##SI()); }                        \
         static vec both(vec a, vec b) { return MM##_and_##SI(a, b); }                                     \
         static vec either(vec a, vec b) { return MM##_or_##SI(a, b); }                                    \
         static vec diff(vec a, vec b) { return MM##_xor_##SI(a, b); }                                     \
+        static vec join(vec a, vec b) { return MM##_or_##SI(a, b); }                                      \
         static vec minus(vec a, vec b) { return MM##_sub_epi8(a, b); }                                    \
         static uint32_t bits(vec m) { return uint32_t(MM##_movemask_epi8(m)); }                           \
     }

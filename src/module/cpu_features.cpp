@@ -10,9 +10,11 @@ inline constexpr unsigned kSse2 = 1u << 1;
 inline constexpr unsigned kSsse3 = 1u << 2;
 inline constexpr unsigned kPclmul = 1u << 3;
 inline constexpr unsigned kAvx2 = 1u << 4;
+inline constexpr unsigned kAvx512bw = 1u << 5;
 
 // The register state the system saves on a context switch (XCR0): bits 1 and
-// 2 are the SSE and the AVX halves. AVX2 code without them would fault.
+// 2 are the SSE and the AVX halves, bits 5 to 7 the mask registers and the
+// 512-bit halves. Code using registers the system does not save would fault.
 unsigned long long saved_state() {
     unsigned lo, hi;
     __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
@@ -26,8 +28,11 @@ unsigned ask_cpu() {
     if (!(c & bit_SSSE3)) return f;
     f |= kSsse3;
     if (c & bit_PCLMUL) f |= kPclmul;
-    const bool ymm_saved = (c & bit_OSXSAVE) && (c & bit_AVX) && (saved_state() & 6) == 6;
-    if (ymm_saved && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2)) f |= kAvx2;
+    if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return f;
+    const unsigned long long saved = saved_state();
+    if ((saved & 6) != 6 || !__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & bit_AVX2)) return f;
+    f |= kAvx2;
+    if ((saved & 0xE6) == 0xE6 && (b & bit_AVX512F) && (b & bit_AVX512BW)) f |= kAvx512bw;
     return f;
 }
 
@@ -58,5 +63,6 @@ bool cpu_has_sse2() {
 bool cpu_has_ssse3() { return (features() & kSsse3) != 0; }
 bool cpu_has_pclmul() { return (features() & kPclmul) != 0; }
 bool cpu_has_avx2() { return (features() & kAvx2) != 0; }
+bool cpu_has_avx512bw() { return (features() & kAvx512bw) != 0; }
 
 }  // namespace kq

@@ -9,5 +9,6 @@ bool cpu_has_sse2();
 bool cpu_has_ssse3();   // byte shuffles (with SSE2)
 bool cpu_has_pclmul();  // carry-less multiplication (with SSSE3)
 bool cpu_has_avx2();    // 256-bit integer vectors, and the system saves their registers
+bool cpu_has_avx512bw();  // 512-bit byte vectors and mask registers, saved by the system
 
 }  // namespace kq

@@ -4,6 +4,7 @@ namespace kq::xordetect {
 
 const lane_kernels *const all_lane_kernels[] = {
 #if defined(__i386__) || defined(__x86_64__)
+    &avx512_lane_kernels,
     &avx2_lane_kernels,
     &sse2_lane_kernels,
 #endif

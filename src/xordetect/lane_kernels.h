@@ -1,8 +1,8 @@
 // The scanner's bulk work (finding the next offset that may start an encoded
 // header, decoding long stretches) in one set of kernels per instruction set:
-// AVX2, SSE2 and a portable machine-word path. The scanner takes the best one
-// the processor runs (its features are asked once, then remembered); every
-// set gives the same results.
+// AVX-512 (byte instructions), AVX2, SSE2 and a portable machine-word path.
+// The scanner takes the best one the processor runs (its features are asked
+// once, then remembered); every set gives the same results.
 #pragma once
 
 #include <stdint.h>
@@ -23,13 +23,13 @@ enum class filter : uint8_t {
 
 // A sixteen-byte key as find_mz16 compares it: offset o decodes to 'M' 'Z'
 // when buf[o] == m[o mod 16] and buf[o + 1] == z[o mod 16]. Each row repeats
-// the key's period so that a vector of 32 lanes can start at any phase.
+// the key's period so that a vector of 64 lanes can start at any phase.
 struct mz16_pattern {
-    uint8_t m[48];
-    uint8_t z[48];
+    uint8_t m[80];
+    uint8_t z[80];
 
     explicit mz16_pattern(const uint8_t *key) {
-        for (unsigned t = 0; t < 48; t++) {
+        for (unsigned t = 0; t < 80; t++) {
             m[t] = uint8_t(key[t & 15] ^ 'M');
             z[t] = uint8_t(key[(t + 1) & 15] ^ 'Z');
         }
@@ -62,6 +62,7 @@ extern const lane_kernels portable_lane_kernels;
 #if defined(__i386__) || defined(__x86_64__)
 extern const lane_kernels sse2_lane_kernels;
 extern const lane_kernels avx2_lane_kernels;
+extern const lane_kernels avx512_lane_kernels;
 #endif
 
 // Every set of this build, best first, ending with a null pointer.

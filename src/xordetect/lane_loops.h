@@ -3,10 +3,11 @@
 // Everything here has internal linkage on purpose, so that code compiled for
 // AVX2 can never be shared with (and run by) the portable path.
 //
-// V provides: width (bytes per vector), vec, load(p), store(p, v), splat(b),
-// eq(a, b) (a lane mask), both(m1, m2), either(m1, m2), diff(a, b) (XOR),
-// minus(a, b) (byte-wise), and bits(mask): bit t set when lane t
-// is set in the mask.
+// V provides: width (bytes per vector: 4, 8, 16, 32 or 64), vec, load(p),
+// store(p, v), splat(b), eq(a, b) and zero(a) (lane masks: a vector, or a
+// mask register), both(m1, m2), either(m1, m2), diff(a, b) (XOR), join(a, b)
+// (OR), minus(a, b) (byte-wise), and bits(mask): bit t set when lane t is set
+// in the mask (64 bits for 64 lanes).
 #pragma once
 
 #include <stdint.h>
@@ -22,53 +23,58 @@ template <class V> struct filters {
     static vec at(const uint8_t *p, unsigned o) { return V::load(p + o); }
     static vec c(uint8_t b) { return V::splat(b); }
 
-    static uint32_t xor1(const uint8_t *p) {
-        const vec v = at(p, 0);
-        const auto pair = V::eq(V::diff(v, at(p, 1)), c('M' ^ 'Z'));
-        const auto high = V::both(V::eq(V::diff(v, at(p, 0x3E)), c('M')), V::eq(V::diff(v, at(p, 0x3F)), c('M')));
-        return V::bits(V::both(pair, high));
+    // Lanes where every difference given is zero: each condition a == b is
+    // written as a XOR b (with the constant folded in), the differences are
+    // joined, and one test per vector finds the lanes where all hold (AVX-512
+    // merges each join with its XOR).
+    static auto none(vec d) { return V::zero(d); }
+    static auto none(vec d1, vec d2) { return V::zero(V::join(d1, d2)); }
+    static auto none(vec d1, vec d2, vec d3) { return V::zero(V::join(V::join(d1, d2), d3)); }
+    static vec x(vec a, vec b) { return V::diff(a, b); }
+    static vec x(vec a, vec b, uint8_t k) { return V::diff(V::diff(a, b), c(k)); }
+
+    // k = byte XOR 'M': the next byte and both high bytes of e_lfanew decode
+    // to 'Z', 0 and 0.
+    static auto xor1(const uint8_t *p) {
+        const vec v = at(p, 0), k = x(v, c('M'));
+        return V::bits(none(x(k, at(p, 1), 'Z'), x(k, at(p, 0x3E)), x(k, at(p, 0x3F))));
     }
 
-    static uint32_t add1(const uint8_t *p) {
+    static auto add1(const uint8_t *p) {
         const vec v = at(p, 0), k = V::minus(v, c('M'));
-        const auto pair = V::eq(V::minus(at(p, 1), v), c('Z' - 'M'));
-        const auto high = V::both(V::eq(at(p, 0x3E), k), V::eq(at(p, 0x3F), k));
-        return V::bits(V::both(pair, high));
+        return V::bits(none(x(V::minus(at(p, 1), v), c('Z' - 'M')), x(at(p, 0x3E), k), x(at(p, 0x3F), k)));
     }
 
     // Signature key k = u32 at i XOR 0x4550, Machine key from u32 at i+2:
     // Magic (u16 at +0x18) must decode to 0x10B and Subsystem's high byte
     // (+0x5D) to 0.
-    static uint32_t xor4(const uint8_t *p) {
+    static auto xor4(const uint8_t *p) {
         const vec m0 = at(p, 0x18), m1 = at(p, 0x19), sub = at(p, 0x5D), s1 = at(p, 1), s3 = at(p, 3);
-        const auto sig = V::both(V::both(V::eq(V::diff(m0, at(p, 0)), c(0x0B ^ 0x50)), V::eq(V::diff(m1, s1), c(0x01 ^ 0x45))),
-                                 V::eq(V::diff(sub, s1), c(0x45)));
-        const auto mach = V::both(V::both(V::eq(V::diff(m0, at(p, 2)), c(0x0B)), V::eq(V::diff(m1, s3), c(0x01))),
-                                  V::eq(sub, s3));
+        const auto sig = none(x(m0, at(p, 0), 0x0B ^ 0x50), x(m1, s1, 0x01 ^ 0x45), x(sub, s1, 0x45));
+        const auto mach = none(x(m0, at(p, 2), 0x0B), x(m1, s3, 0x01), x(sub, s3));
         return V::bits(V::either(sig, mach));
     }
 
     // Lanes t = 0, 4, 8, ... of a vector loaded at a multiple of 4.
-    static uint32_t rule(const uint8_t *p) {
+    static auto rule(const uint8_t *p) {
         const vec v = at(p, 0);
-        const uint32_t same = V::bits(V::both(V::both(V::eq(v, at(p, 4)), V::eq(v, at(p, 8))), V::eq(v, at(p, 12))));
-        const uint32_t zero = V::bits(V::eq(v, c(0)));
-        const uint32_t firsts = 0x11111111u >> (32 - V::width);
-        const uint32_t words_same = same & (same >> 1) & (same >> 2) & (same >> 3) & firsts;
-        const uint32_t words_zero = zero & (zero >> 1) & (zero >> 2) & (zero >> 3) & firsts;
+        const auto same = V::bits(none(x(v, at(p, 4)), x(v, at(p, 8)), x(v, at(p, 12))));
+        const auto zero = V::bits(none(v));
+        const decltype(same) firsts = 0x1111111111111111ull >> (64 - V::width);
+        const decltype(same) words_same = same & (same >> 1) & (same >> 2) & (same >> 3) & firsts;
+        const decltype(same) words_zero = zero & (zero >> 1) & (zero >> 2) & (zero >> 3) & firsts;
         return words_same & ~words_zero;
     }
 
-    static uint32_t widened(const uint8_t *p) {
-        return V::bits(V::both(V::both(V::eq(at(p, 0), c(0x50)), V::eq(at(p, 1), c(0))),
-                               V::both(V::eq(at(p, 2), c(0x45)), V::eq(at(p, 8), c(0x4C)))));
+    static auto widened(const uint8_t *p) {
+        return V::bits(V::zero(V::join(V::join(x(at(p, 0), c(0x50)), at(p, 1)), V::join(x(at(p, 2), c(0x45)), x(at(p, 8), c(0x4C))))));
     }
 
     // d = u32 at i equals u32 at i+4, and Magic (u16 at i+0x20) minus d's low
     // half is 0x10B or 0x10C.
-    static uint32_t add4(const uint8_t *p) {
+    static auto add4(const uint8_t *p) {
         const vec v = at(p, 0), magic = V::minus(at(p, 0x20), v);
-        const auto same = V::both(V::eq(v, at(p, 4)), V::eq(at(p, 1), at(p, 5)));
+        const auto same = none(x(v, at(p, 4)), x(at(p, 1), at(p, 5)));
         return V::bits(V::both(same, V::either(V::eq(magic, c(0x0B)), V::eq(magic, c(0x0C)))));
     }
 };
@@ -100,22 +106,46 @@ inline bool one(filter f, const uint8_t *p) {
     return false;
 }
 
-template <class V, uint32_t (*lanes)(const uint8_t *)>
-uint64_t find_with(filter f, const uint8_t *buf, uint64_t i, uint64_t to, uint32_t *hits) {
-    static_assert(32 % V::width == 0, "a block of 32 offsets is whole vectors");
-    for (; i + 32 <= to; i += 32) {
-        uint32_t block = 0;
-        for (unsigned q = 0; q < 32; q += V::width) block |= lanes(buf + i + q) << q;
-        if (block) {
-            *hits = block;
+// A vector of 64 lanes answers for two blocks of 32 offsets: the first block
+// with hits is returned.
+inline bool split(uint64_t block, uint64_t *i, uint32_t *hits) {
+    if (!block) return false;
+    if (uint32_t(block) == 0) *i += 32;
+    *hits = uint32_t(uint32_t(block) ? block : block >> 32);
+    return true;
+}
+
+// The offsets past the last whole vector, one at a time, 32 at most a block.
+inline uint64_t find_each(filter f, const uint8_t *buf, uint64_t i, uint64_t to, uint32_t *hits) {
+    for (; i < to; i += 32) {
+        uint32_t tail = 0;
+        for (uint64_t u = 0; u < 32 && i + u < to; u += f == filter::rule ? 4 : 1)
+            if (one(f, buf + i + u)) tail |= uint32_t(1) << u;
+        if (tail) {
+            *hits = tail;
             return i;
         }
     }
-    uint32_t tail = 0;
-    for (uint64_t u = 0; i + u < to; u += f == filter::rule ? 4 : 1)
-        if (one(f, buf + i + u)) tail |= uint32_t(1) << u;
-    *hits = tail;
-    return tail ? i : to;
+    *hits = 0;
+    return to;
+}
+
+template <class V, auto lanes> uint64_t find_with(filter f, const uint8_t *buf, uint64_t i, uint64_t to, uint32_t *hits) {
+    if constexpr (V::width == 64) {
+        for (; i + 64 <= to; i += 64)
+            if (split(lanes(buf + i), &i, hits)) return i;
+    } else {
+        static_assert(32 % V::width == 0, "a block of 32 offsets is whole vectors");
+        for (; i + 32 <= to; i += 32) {
+            uint32_t block = 0;
+            for (unsigned q = 0; q < 32; q += V::width) block |= uint32_t(lanes(buf + i + q)) << q;
+            if (block) {
+                *hits = block;
+                return i;
+            }
+        }
+    }
+    return find_each(f, buf, i, to, hits);
 }
 
 template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, uint64_t to, uint32_t *hits) {
@@ -135,35 +165,46 @@ template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, ui
 template <class V>
 uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const mz16_pattern *keys, unsigned count,
                    uint32_t *hits) {
-    // Blocks of 32 offsets keep the key phase of the first one.
+    // Vectors at i + 16 t keep the key phase of the first one.
     const unsigned phase = unsigned(i & 15);
-    for (; i + 32 <= to; i += 32) {
-        uint32_t block = 0;
-        for (unsigned q = 0; q < 32; q += V::width) {
-            const typename V::vec a = V::load(buf + i + q), b = V::load(buf + i + q + 1);
-            const unsigned o = phase + q;
-            auto match = [&](unsigned k) {
-                return V::both(V::eq(a, V::load(keys[k].m + o)), V::eq(b, V::load(keys[k].z + o)));
-            };
-            // Two chains of keys, so that neither waits for the other.
-            typename V::vec any = match(0), more = match(count - 1);
-            for (unsigned k = 1; k + 1 < count; k += 2) {
-                any = V::either(any, match(k));
-                more = V::either(more, match(k + 1));
-            }
-            block |= V::bits(V::either(any, more)) << q;
+    auto lanes = [&](uint64_t at, unsigned o) {
+        const typename V::vec a = V::load(buf + at), b = V::load(buf + at + 1);
+        auto match = [&](unsigned k) {
+            return V::both(V::eq(a, V::load(keys[k].m + o)), V::eq(b, V::load(keys[k].z + o)));
+        };
+        // Two chains of keys, so that neither waits for the other.
+        auto any = match(0), more = match(count - 1);
+        for (unsigned k = 1; k + 1 < count; k += 2) {
+            any = V::either(any, match(k));
+            more = V::either(more, match(k + 1));
         }
-        if (block) {
-            *hits = block;
+        return V::bits(V::either(any, more));
+    };
+    if constexpr (V::width == 64) {
+        for (; i + 64 <= to; i += 64)
+            if (split(lanes(i, phase), &i, hits)) return i;
+    } else {
+        for (; i + 32 <= to; i += 32) {
+            uint32_t block = 0;
+            for (unsigned q = 0; q < 32; q += V::width) block |= uint32_t(lanes(i + q, phase + q)) << q;
+            if (block) {
+                *hits = block;
+                return i;
+            }
+        }
+    }
+    for (; i < to; i += 32) {
+        uint32_t tail = 0;
+        for (uint64_t u = 0; u < 32 && i + u < to; u++)
+            for (unsigned k = 0; k < count; k++)
+                if (keys[k].at(buf, i + u)) tail |= uint32_t(1) << u;
+        if (tail) {
+            *hits = tail;
             return i;
         }
     }
-    uint32_t tail = 0;
-    for (uint64_t u = 0; i + u < to; u++)
-        for (unsigned k = 0; k < count; k++)
-            if (keys[k].at(buf, i + u)) tail |= uint32_t(1) << u;
-    *hits = tail;
-    return tail ? i : to;
+    *hits = 0;
+    return to;
 }
 
 template <class V> void xor16(uint8_t *dst, const uint8_t *src, uint64_t j, uint64_t to, const uint8_t *key) {

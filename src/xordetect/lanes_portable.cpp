@@ -22,9 +22,11 @@ struct word_lanes {
         const vec x = a ^ b;
         return ~(((x & low7) + low7) | x | low7);
     }
+    static vec zero(vec a) { return eq(a, 0); }
     static vec both(vec a, vec b) { return a & b; }
     static vec either(vec a, vec b) { return a | b; }
     static vec diff(vec a, vec b) { return a ^ b; }
+    static vec join(vec a, vec b) { return a | b; }
     static vec minus(vec a, vec b) { return ((a | high) - (b & low7)) ^ ((a ^ ~b) & high); }
     // Gathers the 0x80 flags of the lanes into bits 0 .. width-1.
     static uint32_t bits(vec m) {

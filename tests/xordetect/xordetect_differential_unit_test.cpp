@@ -268,4 +268,33 @@ TEST(XorDetectDifferential, ConstructedPaths) {
     }
 }
 
+// Every kernel set passes the same offsets as the portable one through each filter, at every lane of its vectors and
+// past them: bytes drawn from a few values make each filter pass often.
+TEST(XorDetectKernels, FiltersAgreeWithPortable) {
+    using namespace kq::xordetect;
+    std::mt19937 rng(5);
+    const std::pair<filter, std::vector<uint8_t>> rows[] = {
+        {filter::xor1, {0x00, 0x17, 'M', 'Z'}}, {filter::add1, {0x00, 0x0D, 'M', 'Z'}}, {filter::xor4, {0x00, 0x01, 0x0B, 0x45, 0x50, 0x5B}},
+        {filter::rule, {0x00, 0x01, 0x01, 0x01}}, {filter::widened, {0x00, 0x45, 0x4C, 0x50}}, {filter::add4, {0x00, 0x0B, 0x0C}}};
+    auto passing = [](const lane_kernels &k, filter f, const bytes &b, uint64_t from, uint64_t to) {
+        std::vector<uint64_t> found;
+        uint32_t hits;
+        for (uint64_t at = k.find(f, b.data(), from, to, &hits); at < to; at = k.find(f, b.data(), at + 32, to, &hits))
+            for (; hits; hits &= hits - 1) found.push_back(at + unsigned(__builtin_ctz(hits)));
+        return found;
+    };
+    for (const auto &[f, values] : rows)
+        for (size_t size : {700, 65536 + 37}) {
+            bytes b(size);
+            for (uint8_t &x : b) x = values[rng() % values.size()];
+            const uint64_t from = f == filter::rule ? 4 * (rng() % 16) : rng() % 64, to = size - 128;
+            const std::vector<uint64_t> expected = passing(portable_lane_kernels, f, b, from, to);
+            EXPECT_GE(expected.size(), size / 8192) << int(f);
+            for (const lane_kernels *const *k = all_lane_kernels; *k; k++)
+                if ((*k)->available()) {
+                    EXPECT_EQ(passing(**k, f, b, from, to), expected) << (*k)->name << " filter " << int(f);
+                }
+        }
+}
+
 }  // namespace
