@@ -132,7 +132,8 @@ uint64_t distinct_keys(const uint8_t *src, uint32_t *starts, uint64_t n, uint8_t
 
 }  // namespace
 
-block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t size, uint64_t words_end) {
+block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, uint8_t *scratch, uint64_t size,
+                                 uint64_t words_end) {
     block_key_outcome out;
     const uint32_t key_end = uint32_t(size - 48);  // 32-bit counters: fewer registers on i386
     const uint64_t skew = (8 - (reinterpret_cast<uintptr_t>(scratch) & 7)) & 7;
@@ -250,25 +251,19 @@ block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t 
         }
     };
     uint64_t count = 0;
-    auto passes = [&](uint32_t m, unsigned r) {
-        const uint32_t bit = (((get16(src, m) ^ 0x5A4D) & pair_mask) << 4) | r;
-        return (pairs[bit / 32] >> (bit % 32)) & 1;
-    };
-    auto keep = [&](uint32_t m) {
-        in_list[m & 15]++;
-        list[count++] = m;
-        if (count == capacity) {
-            join(count);
-            count = 0;
+    const pair_filter pf{pairs, pair_mask};
+    uint32_t hits;
+    for (uint64_t at = lanes.find_pairs(src, 0, offsets_end, &pf, &hits); at < offsets_end && best != 0;
+         at = lanes.find_pairs(src, at + 32, offsets_end, &pf, &hits))
+        for (; hits; hits &= hits - 1) {
+            const uint32_t m = uint32_t(at) + unsigned(__builtin_ctz(hits));
+            in_list[m & 15]++;
+            list[count++] = m;
+            if (count == capacity) {
+                join(count);
+                count = 0;
+            }
         }
-    };
-    uint32_t m = 0;
-    for (; m + 16 <= offsets_end && best != 0; m += 16)
-#pragma GCC unroll 16
-        for (unsigned r = 0; r < 16; r++)
-            if (passes(m + r, r)) keep(m + r);
-    for (; m < offsets_end && best != 0; m++)
-        if (passes(m, m & 15)) keep(m);
     join(count);
     if (best < n) {
         out.located = true;

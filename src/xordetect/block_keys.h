@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "xordetect/lane_kernels.h"
+
 namespace kq::xordetect {
 
 // Up to this many distinct keys, one vector pass comparing every offset with
@@ -25,6 +27,7 @@ struct block_key_outcome {
 // Searches all key blocks of src at once. Uses scratch[0 .. words_end) as
 // working memory; the caller then decodes the whole buffer with a key, which
 // overwrites all of it.
-block_key_outcome find_block_key(const uint8_t *src, uint8_t *scratch, uint64_t size, uint64_t words_end);
+block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, uint8_t *scratch, uint64_t size,
+                                 uint64_t words_end);
 
 }  // namespace kq::xordetect

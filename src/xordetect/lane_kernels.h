@@ -38,6 +38,19 @@ struct mz16_pattern {
     bool at(const uint8_t *buf, uint64_t o) const { return buf[o] == m[o & 15] && buf[o + 1] == z[o & 15]; }
 };
 
+// The many-keys join's first test (block_keys.cpp): offset m passes when bit
+// 16 v + (m mod 16) of `bits` is set, v the low bits (mask) of the byte pair at
+// m with 'M' 'Z' undone.
+struct pair_filter {
+    const uint32_t *bits;
+    uint32_t mask;
+
+    uint32_t bit(const uint8_t *buf, uint64_t m) const {
+        return ((((uint32_t(buf[m]) | (uint32_t(buf[m + 1]) << 8)) ^ 0x5A4D) & mask) << 4) | uint32_t(m & 15);
+    }
+    bool passes(const uint8_t *buf, uint64_t m) const { return (bits[bit(buf, m) / 32] >> (bit(buf, m) % 32)) & 1; }
+};
+
 struct lane_kernels {
     const char *name;
     bool (*available)();
@@ -52,6 +65,8 @@ struct lane_kernels {
     // tested in one pass (count at least 1).
     uint64_t (*find_mz16)(const uint8_t *buf, uint64_t from, uint64_t to, const struct mz16_pattern *keys,
                           unsigned count, uint32_t *hits);
+    // The same for offsets that pass a pair filter.
+    uint64_t (*find_pairs)(const uint8_t *buf, uint64_t from, uint64_t to, const pair_filter *f, uint32_t *hits);
     // dst[j] = src[j] XOR key[j mod 16] for j in [from, to).
     void (*xor16)(uint8_t *dst, const uint8_t *src, uint64_t from, uint64_t to, const uint8_t *key);
     // dst[j] = src[j] - k for j in [from, to).

@@ -207,6 +207,22 @@ uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const mz16_patte
     return to;
 }
 
+// The pair filter one offset at a time: the paths without gathers, and the
+// offsets past the last whole vector.
+inline uint64_t find_pairs_each(const uint8_t *buf, uint64_t i, uint64_t to, const pair_filter *f, uint32_t *hits) {
+    for (; i < to; i += 32) {
+        uint32_t block = 0;
+        for (unsigned u = 0; u < 32 && i + u < to; u++)
+            if (f->passes(buf, i + u)) block |= uint32_t(1) << u;
+        if (block) {
+            *hits = block;
+            return i;
+        }
+    }
+    *hits = 0;
+    return to;
+}
+
 template <class V> void xor16(uint8_t *dst, const uint8_t *src, uint64_t j, uint64_t to, const uint8_t *key) {
     // A stride of whole key periods (and whole vectors) keeps every vector at
     // the same key phase: the key from phase j mod 16 is loaded once.
@@ -231,8 +247,10 @@ template <class V> void sub1(uint8_t *dst, const uint8_t *src, uint64_t j, uint6
     for (; j < to; j++) dst[j] = uint8_t(src[j] - k);
 }
 
-template <class V> constexpr lane_kernels kernels_of(const char *name, bool (*available)()) {
-    return lane_kernels{name, available, find<V>, find_mz16<V>, xor16<V>, sub1<V>};
+template <class V>
+constexpr lane_kernels kernels_of(const char *name, bool (*available)(),
+                                  decltype(lane_kernels::find_pairs) pairs = find_pairs_each) {
+    return lane_kernels{name, available, find<V>, find_mz16<V>, pairs, xor16<V>, sub1<V>};
 }
 
 }  // namespace

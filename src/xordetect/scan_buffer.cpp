@@ -189,7 +189,7 @@ bool scan::block_xor(int32_t *result) {
     // The key lists use the decoded words as scratch: a key exists, so the
     // whole decode below overwrites them (the tail bytes past the words are
     // left alone).
-    const block_key_outcome found = find_block_key(src, dec, size, out.whole_end);
+    const block_key_outcome found = find_block_key(lanes, src, dec, size, out.whole_end);
     if (!found.any_key) return false;
     bool located = found.located;
     uint64_t key_at = found.located ? found.winner : found.last;

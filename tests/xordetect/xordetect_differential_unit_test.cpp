@@ -164,13 +164,13 @@ bytes laid_out(const key_layout &row, std::mt19937 &rng) {
     for (size_t m = at; row.same_mz && m < row.size; m += 16) b[m] = 'M' ^ 0x80, b[m + 1] = 'Z' ^ 0x80, b[m + 15] = 0x80;
     for (auto [kind, j] : row.marks) {
         const bool header = kind != 'M' && kind != 'L';
-        const size_t h = kind == 'F' ? 0 : kind == 'E' ? row.size - 512 : kind == 'L' ? row.size - 48 : at + rng() % 16;
+        const size_t h = kind == 'F' ? 0 : kind == 'E' ? row.size - 512 : kind == 'L' ? row.size - 48 : at + rng() % 32;
         const size_t e = kind == 'F' ? row.size - 128 : 0x80;
         if (header) xsamples::write_header(img, h, uint32_t(e));
         auto encode = [&, j = j](size_t from, size_t to) { for (size_t t = from; t < to; t++) b[t] = img[t] ^ keys[j][t % 16]; };
         encode(h, h + (kind == 'M' ? 2 : kind == 'L' ? 48 : 0x40));  // img is 0 where a last key goes
         if (header) encode(h + e, h + e + 0x78);
-        at += kind == 'M' ? 32 : 272;
+        at += kind == 'M' ? 48 : 288;
     }
     return b;
 }
