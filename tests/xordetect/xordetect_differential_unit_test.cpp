@@ -258,6 +258,12 @@ TEST(XorDetectDifferential, ConstructedPaths) {
         if (decoy) memset(&b[0], 0x11, 16);
         expect_same_scan(b, rng, decoy ? "decoy run" : "rule at the last place");
     }
+    // a signature candidate one byte into the repeated-word rule's run, after the rule found nothing
+    bytes after(1024, 0);
+    const uint32_t d = 0x9C2B5E13, k = std::rotr(d, 8) ^ 0x4550, k16 = k & 0xFFFF, s = 0x41;  // k: the word at s
+    for (size_t t = 0; t < 16; t += 4) xsamples::put32(after, s - 1 + t, d);
+    xsamples::put32(after, s + 0x14, 0xE0 ^ k), xsamples::put16(after, s + 0x18, 0x10B ^ k16), xsamples::put16(after, s + 0x5C, 2 ^ k16);
+    xsamples::put32(after, s + 0x3C, 0x200 ^ k), expect_same_scan(after, rng, "candidate inside the rule's run");
     // one-byte candidates whose header fails (key 0x33), then a four-byte key (of the first decode only the bytes past
     // the whole decode's end last) or a one-byte-XOR header
     for (int word : {1, 0}) {
