@@ -185,8 +185,8 @@ block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, 
     //   (u32 each) and the slots' first keys (about one slot for four keys);
     // - a pair table of 16 * 2^pair_bits bits: for each key and residue r, the
     //   bit 16 v + r, v the low pair_bits of (key byte r, key byte r+1), is set
-    //   (the residue in the low bits keeps its place a constant of the
-    //   unrolled pass below);
+    //   (with the residue in the low bits, a vector of sixteen offsets from a
+    //   multiple of 16 finds each offset's residue in its lane number);
     // - a list of the offsets that pass their residue's pair table (room for
     //   at least eight a key).
     // One pass over the buffer in order meets each offset with its residue's
@@ -204,12 +204,12 @@ block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, 
     while (pair_bits > 5 && (uint64_t(2) << pair_bits) > left / 2) pair_bits--;
     uint32_t *const list = pairs + (uint32_t(1) << pair_bits) / 2;
     const uint64_t capacity = (left - (uint64_t(2) << pair_bits)) / 4;
-    const uint32_t pair_mask = (uint32_t(1) << pair_bits) - 1;
+    const pair_filter pf{pairs, (uint32_t(1) << pair_bits) - 1};
     memset(pairs, 0, size_t(2) << pair_bits);
     for (uint32_t j = 0; j < n; j++) {
         const uint8_t *k = src + starts[j];
         for (unsigned r = 0; r < 16; r++) {
-            const uint32_t bit = (((k[r] | uint32_t(k[(r + 1) & 15]) << 8) & pair_mask) << 4) | r;
+            const uint32_t bit = pf.bit(k[r] | uint32_t(k[(r + 1) & 15]) << 8, r);
             pairs[bit / 32] |= uint32_t(1) << (bit % 32);
         }
     }
@@ -251,7 +251,6 @@ block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, 
         }
     };
     uint64_t count = 0;
-    const pair_filter pf{pairs, pair_mask};
     uint32_t hits;
     for (uint64_t at = lanes.find_pairs(src, 0, offsets_end, &pf, &hits); at < offsets_end && best != 0;
          at = lanes.find_pairs(src, at + 32, offsets_end, &pf, &hits))

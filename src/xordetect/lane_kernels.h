@@ -40,15 +40,16 @@ struct mz16_pattern {
 
 // The many-keys join's first test (block_keys.cpp): offset m passes when bit
 // 16 v + (m mod 16) of `bits` is set, v the low bits (mask) of the byte pair at
-// m with 'M' 'Z' undone.
+// m with 'M' 'Z' undone, that is the pair a key must hold at that residue.
 struct pair_filter {
     const uint32_t *bits;
     uint32_t mask;
 
-    uint32_t bit(const uint8_t *buf, uint64_t m) const {
-        return ((((uint32_t(buf[m]) | (uint32_t(buf[m + 1]) << 8)) ^ 0x5A4D) & mask) << 4) | uint32_t(m & 15);
+    uint32_t bit(uint32_t pair, unsigned residue) const { return ((pair & mask) << 4) | residue; }
+    bool passes(const uint8_t *buf, uint64_t m) const {
+        const uint32_t b = bit((uint32_t(buf[m]) | (uint32_t(buf[m + 1]) << 8)) ^ 0x5A4D, unsigned(m & 15));
+        return (bits[b / 32] >> (b % 32)) & 1;
     }
-    bool passes(const uint8_t *buf, uint64_t m) const { return (bits[bit(buf, m) / 32] >> (bit(buf, m) % 32)) & 1; }
 };
 
 struct lane_kernels {
