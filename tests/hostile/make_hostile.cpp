@@ -21,7 +21,7 @@ int written = 0;
 
 void write(const std::string &name, const bytes &b) {
     FILE *f = fopen((out_dir + "/" + name).c_str(), "wb");
-    if (!f || fwrite(b.data(), 1, b.size(), f) != b.size() || fclose(f) != 0) perror(name.c_str()), exit(1);
+    if (!f || (!b.empty() && fwrite(b.data(), 1, b.size(), f) != b.size()) || fclose(f) != 0) perror(name.c_str()), exit(1);
     written++;
 }
 
