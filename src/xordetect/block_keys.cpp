@@ -220,6 +220,7 @@ block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, 
     const uint32_t top_mask = size - 128 < (uint64_t(1) << 24) ? 0xFF0000 : 0;
     const unsigned slot_shift = 32 - slot_bits;
     uint32_t best = n;  // index of the first key with a header so far
+    auto print = [top_mask](uint32_t pair, uint32_t top) { return (pair | ((top << 16) & top_mask)) * kHashFactor; };
     uint32_t in_list[16] = {};  // the list's offsets of each residue
     auto join = [&](uint64_t count) {
         for (unsigned r = 0; r < 16 && best != 0; r++) {
@@ -231,7 +232,7 @@ block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, 
             memset(first, 0xFF, 4 * size_t(slots));
             for (uint32_t j = n; j-- > 0;) {
                 const uint8_t *k = src + starts[j];
-                const uint32_t h = (uint32_t(k[r]) | (uint32_t(k[r1]) << 8) | ((uint32_t(k[r15]) << 16) & top_mask)) * kHashFactor;
+                const uint32_t h = print(k[r] | uint32_t(k[r1]) << 8, k[r15]);
                 print_of[j] = h;
                 next[j] = first[h >> slot_shift];
                 first[h >> slot_shift] = j;
@@ -240,7 +241,7 @@ block_key_outcome find_block_key(const lane_kernels &lanes, const uint8_t *src, 
             for (uint64_t e = 0; e < count && best != 0; e++) {
                 const uint32_t m = list[e];
                 if ((m & 15) != r) continue;
-                const uint32_t h = ((get16(src, m) ^ 0x5A4D) | ((uint32_t(src[m + 0x3F]) << 16) & top_mask)) * kHashFactor;
+                const uint32_t h = print(get16(src, m) ^ 0x5A4D, src[m + 0x3F]);
                 for (uint32_t j = first[h >> slot_shift]; j < best; j = next[j]) {
                     if (print_of[j] == h && header_ok(xor_block_view{src, m, src + starts[j]}, size32 - m)) {
                         best = j;

@@ -106,23 +106,47 @@ inline bool one(filter f, const uint8_t *p) {
     return false;
 }
 
-// A vector of 64 lanes answers for two blocks of 32 offsets: the first block
-// with hits is returned.
-inline bool split(uint64_t block, uint64_t *i, uint32_t *hits) {
-    if (!block) return false;
-    if (uint32_t(block) == 0) *i += 32;
-    *hits = uint32_t(uint32_t(block) ? block : block >> 32);
-    return true;
+// Whole vectors from i while they fit below `to`; lanes(at, q) gives the
+// bits of the vector at offset at, q bytes into its block of 32. Returns the
+// first block of 32 offsets with hits (*hits not 0), or where the vectors end
+// (*hits 0). A vector of 64 lanes answers for two blocks.
+template <class V, class Lanes> uint64_t find_vectors(uint64_t i, uint64_t to, Lanes lanes, uint32_t *hits) {
+    if constexpr (V::width == 64) {
+        for (; i + 64 <= to; i += 64) {
+            const uint64_t two = lanes(i, 0u);
+            if (uint32_t(two)) {
+                *hits = uint32_t(two);
+                return i;
+            }
+            if (two) {
+                *hits = uint32_t(two >> 32);
+                return i + 32;
+            }
+        }
+    } else {
+        static_assert(32 % V::width == 0, "a block of 32 offsets is whole vectors");
+        for (; i + 32 <= to; i += 32) {
+            uint32_t block = 0;
+            for (unsigned q = 0; q < 32; q += V::width) block |= uint32_t(lanes(i + q, q)) << q;
+            if (block) {
+                *hits = block;
+                return i;
+            }
+        }
+    }
+    *hits = 0;
+    return i;
 }
 
-// The offsets past the last whole vector, one at a time, 32 at most a block.
-inline uint64_t find_each(filter f, const uint8_t *buf, uint64_t i, uint64_t to, uint32_t *hits) {
+// Offsets one at a time (every step-th), 32 at most a block: the offsets past
+// the last whole vector, and the paths without vectors.
+template <class Passes> uint64_t find_one_by_one(uint64_t i, uint64_t to, unsigned step, Passes passes, uint32_t *hits) {
     for (; i < to; i += 32) {
-        uint32_t tail = 0;
-        for (uint64_t u = 0; u < 32 && i + u < to; u += f == filter::rule ? 4 : 1)
-            if (one(f, buf + i + u)) tail |= uint32_t(1) << u;
-        if (tail) {
-            *hits = tail;
+        uint32_t block = 0;
+        for (uint64_t u = 0; u < 32 && i + u < to; u += step)
+            if (passes(i + u)) block |= uint32_t(1) << u;
+        if (block) {
+            *hits = block;
             return i;
         }
     }
@@ -131,21 +155,9 @@ inline uint64_t find_each(filter f, const uint8_t *buf, uint64_t i, uint64_t to,
 }
 
 template <class V, auto lanes> uint64_t find_with(filter f, const uint8_t *buf, uint64_t i, uint64_t to, uint32_t *hits) {
-    if constexpr (V::width == 64) {
-        for (; i + 64 <= to; i += 64)
-            if (split(lanes(buf + i), &i, hits)) return i;
-    } else {
-        static_assert(32 % V::width == 0, "a block of 32 offsets is whole vectors");
-        for (; i + 32 <= to; i += 32) {
-            uint32_t block = 0;
-            for (unsigned q = 0; q < 32; q += V::width) block |= uint32_t(lanes(buf + i + q)) << q;
-            if (block) {
-                *hits = block;
-                return i;
-            }
-        }
-    }
-    return find_each(f, buf, i, to, hits);
+    i = find_vectors<V>(i, to, [buf](uint64_t at, unsigned) { return lanes(buf + at); }, hits);
+    if (*hits) return i;
+    return find_one_by_one(i, to, f == filter::rule ? 4 : 1, [f, buf](uint64_t o) { return one(f, buf + o); }, hits);
 }
 
 template <class V> uint64_t find(filter f, const uint8_t *buf, uint64_t from, uint64_t to, uint32_t *hits) {
@@ -167,7 +179,8 @@ uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const mz16_patte
                    uint32_t *hits) {
     // Vectors at i + 16 t keep the key phase of the first one.
     const unsigned phase = unsigned(i & 15);
-    auto lanes = [&](uint64_t at, unsigned o) {
+    auto lanes = [&](uint64_t at, unsigned q) {
+        const unsigned o = phase + q;
         const typename V::vec a = V::load(buf + at), b = V::load(buf + at + 1);
         auto match = [&](unsigned k) {
             return V::both(V::eq(a, V::load(keys[k].m + o)), V::eq(b, V::load(keys[k].z + o)));
@@ -180,47 +193,19 @@ uint64_t find_mz16(const uint8_t *buf, uint64_t i, uint64_t to, const mz16_patte
         }
         return V::bits(V::either(any, more));
     };
-    if constexpr (V::width == 64) {
-        for (; i + 64 <= to; i += 64)
-            if (split(lanes(i, phase), &i, hits)) return i;
-    } else {
-        for (; i + 32 <= to; i += 32) {
-            uint32_t block = 0;
-            for (unsigned q = 0; q < 32; q += V::width) block |= uint32_t(lanes(i + q, phase + q)) << q;
-            if (block) {
-                *hits = block;
-                return i;
-            }
-        }
-    }
-    for (; i < to; i += 32) {
-        uint32_t tail = 0;
-        for (uint64_t u = 0; u < 32 && i + u < to; u++)
-            for (unsigned k = 0; k < count; k++)
-                if (keys[k].at(buf, i + u)) tail |= uint32_t(1) << u;
-        if (tail) {
-            *hits = tail;
-            return i;
-        }
-    }
-    *hits = 0;
-    return to;
+    i = find_vectors<V>(i, to, lanes, hits);
+    if (*hits) return i;
+    return find_one_by_one(i, to, 1, [&](uint64_t o) {
+        for (unsigned k = 0; k < count; k++)
+            if (keys[k].at(buf, o)) return true;
+        return false;
+    }, hits);
 }
 
 // The pair filter one offset at a time: the paths without gathers, and the
 // offsets past the last whole vector.
 inline uint64_t find_pairs_each(const uint8_t *buf, uint64_t i, uint64_t to, const pair_filter *f, uint32_t *hits) {
-    for (; i < to; i += 32) {
-        uint32_t block = 0;
-        for (unsigned u = 0; u < 32 && i + u < to; u++)
-            if (f->passes(buf, i + u)) block |= uint32_t(1) << u;
-        if (block) {
-            *hits = block;
-            return i;
-        }
-    }
-    *hits = 0;
-    return to;
+    return find_one_by_one(i, to, 1, [buf, f](uint64_t o) { return f->passes(buf, o); }, hits);
 }
 
 template <class V> void xor16(uint8_t *dst, const uint8_t *src, uint64_t j, uint64_t to, const uint8_t *key) {
